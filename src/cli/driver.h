@@ -1,0 +1,14 @@
+// The command-line driver: one run of the tool, from the banner to the closing pause.
+// One path extracts the source's audio data into "output.tbnk" beside the program; two paths
+// append it to the end of the second image after a y/n confirmation. Every path ends by reading
+// one character from standard input. Returns the exit status: 0 after "Finished" or "Aborted",
+// 1 after an error line.
+#pragma once
+
+#include <string>
+
+int RunSonvault(int argc, char** argv);
+
+// The sound bank path for a program started as programPath: everything up to and including its
+// last backslash, then "output.tbnk" (a forward slash is not a separator here).
+std::string OutputPathFor(const char* programPath);

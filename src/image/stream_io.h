@@ -1,0 +1,20 @@
+// Little-endian values on open binary streams, one byte per library call.
+// Reads and writes happen at the stream's current position and advance it; nothing here seeks.
+// A byte that cannot be read (end of file, read error) reads as 0; outcomes are left on the
+// stream's own end-of-file and error indicators for callers that need them.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// One byte, widened; never negative.
+uint32_t ReadU8(std::FILE* stream);
+
+// Four bytes, least significant first.
+uint32_t ReadU32(std::FILE* stream);
+
+// One byte.
+void WriteU8(std::FILE* stream, uint8_t value);
+
+// Four bytes, least significant first.
+void WriteU32(std::FILE* stream, uint32_t value);

@@ -1,0 +1,179 @@
+#include "transfer/frame.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "image/address.h"
+#include "image/audio_locator.h"
+#include "image/platform.h"
+#include "image/stream_io.h"
+#include "transfer/instrument_data.h"
+#include "transfer/instrument_lists.h"
+#include "transfer/song_data.h"
+#include "transfer/song_list.h"
+
+namespace {
+
+constexpr uint32_t kBankHeaderSize = 16;
+constexpr size_t kCopyChunk = 1 << 14;
+
+void ClearTable(RelocationTable& table) {
+  std::fill(std::begin(table.sourceAddress), std::end(table.sourceAddress), 0u);
+  std::fill(std::begin(table.outputAddress), std::end(table.outputAddress), 0u);
+}
+
+// A write error anywhere so far ends the run at the next phase boundary.
+bool CheckWrites(TransferState& state) {
+  if (std::ferror(state.destination)) state.failure = TransferResult::kWriteFailed;
+  return state.failure == TransferResult::kOk;
+}
+
+}  // namespace
+
+TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
+                                 std::FILE* destination, uint32_t baseAddress, bool extractMode) {
+  TransferState state{};
+  state.source = source;
+  state.destination = destination;
+  state.failure = TransferResult::kOk;
+  // The source's end is fixed now, so a source that is also the destination reads the same.
+  const int64_t size = StreamSize(source);
+  state.sourceSize = size < 0 ? 0 : static_cast<uint64_t>(size);
+
+  if (baseAddress % 2 != 0) ++baseAddress;
+  ClearTable(state.BlockTable);
+  ClearTable(state.ListTable);
+  SeekSource(state, songListAddress);
+  SeekDestination(state, baseAddress);
+  if (extractMode) {
+    // The bank header is the arrangement the locator looks for, so a bank is a valid source.
+    WriteU32(destination, FileOffset(baseAddress) + kCartridgeBase + kBankHeaderSize);
+    for (uint32_t word : kSignature) WriteU32(destination, word);
+    baseAddress += kBankHeaderSize;
+  }
+
+  std::puts("Transferring Song List...");
+  state.OutputCursor = baseAddress | kCartridgeBase;
+  if (!TransferSongList(state) || !CheckWrites(state)) return state.failure;
+
+  std::puts("Transferring Song Data...");
+  if (!TransferSongData(state, songListAddress, baseAddress) || !CheckWrites(state)) {
+    return state.failure;
+  }
+
+  std::puts("Transferring Instrument Lists...");
+  if (!TransferInstrumentLists(state) || !CheckWrites(state)) return state.failure;
+
+  // Song headers and instrument data never share copies.
+  ClearTable(state.BlockTable);
+  std::puts("Transferring Instrument Data...");
+  if (!TransferInstrumentData(state)) return state.failure;
+  CheckWrites(state);
+  return state.failure;
+}
+
+Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
+                     uint32_t slotOffset) {
+  for (uint32_t k = 0; k < kTableSlots; ++k) {
+    if (table.sourceAddress[k] == sourceAddress) {
+      WriteU32(state.destination, table.outputAddress[k]);
+      return Placement::kAlreadyPlaced;
+    }
+    if (table.sourceAddress[k] == 0) {
+      SeekDestinationToCursor(state);
+      while (state.OutputCursor % 4 != 0) {
+        if (!AppendU8(state, 0)) return Placement::kFailed;
+      }
+      SeekDestination(state, slotOffset);
+      WriteU32(state.destination, state.OutputCursor);
+      table.sourceAddress[k] = sourceAddress;
+      table.outputAddress[k] = state.OutputCursor;
+      return Placement::kPlacedNow;
+    }
+  }
+  state.failure = TransferResult::kTooManyBlocks;
+  return Placement::kFailed;
+}
+
+void SeekSource(TransferState& state, uint32_t address) {
+  state.sourcePosition = FileOffset(address);
+  std::fseek(state.source, static_cast<long>(state.sourcePosition), SEEK_SET);
+}
+
+uint32_t ReadSourceU8(TransferState& state) {
+  if (state.sourcePosition >= state.sourceSize) {
+    ++state.sourcePosition;
+    return 0;
+  }
+  ++state.sourcePosition;
+  return ReadU8(state.source);
+}
+
+uint32_t ReadSourceU32(TransferState& state) {
+  if (state.sourcePosition + 4 <= state.sourceSize) {
+    state.sourcePosition += 4;
+    return ReadU32(state.source);
+  }
+  uint32_t value = 0;
+  for (int k = 0; k < 4; ++k) value |= ReadSourceU8(state) << (8 * k);
+  return value;
+}
+
+bool SourceHolds(const TransferState& state, uint32_t byteCount) {
+  return state.sourcePosition + byteCount <= state.sourceSize;
+}
+
+void SeekDestination(TransferState& state, uint32_t address) {
+  std::fseek(state.destination, static_cast<long>(FileOffset(address)), SEEK_SET);
+}
+
+void SeekDestinationToCursor(TransferState& state) { SeekDestination(state, state.OutputCursor); }
+
+bool ReserveOutput(TransferState& state, uint64_t byteCount) {
+  // The cursor started at or above the cartridge bit; its distance from it is the file offset
+  // the next byte would take if no address wrapped.
+  const uint64_t offset = static_cast<uint64_t>(state.OutputCursor) - kCartridgeBase;
+  if (offset + byteCount > kWindowSize) {
+    state.failure = TransferResult::kOutputTooLarge;
+    return false;
+  }
+  return true;
+}
+
+bool AppendU8(TransferState& state, uint8_t value) {
+  if (!ReserveOutput(state, 1)) return false;
+  WriteU8(state.destination, value);
+  state.OutputCursor += 1;
+  return true;
+}
+
+bool AppendU32(TransferState& state, uint32_t value) {
+  if (!ReserveOutput(state, 4)) return false;
+  WriteU32(state.destination, value);
+  state.OutputCursor += 4;
+  return true;
+}
+
+bool AppendSourceBytes(TransferState& state, uint32_t byteCount) {
+  if (!ReserveOutput(state, byteCount)) return false;
+  unsigned char chunk[kCopyChunk];
+  uint32_t left = byteCount;
+  while (left > 0) {
+    const size_t want = std::min<size_t>(left, kCopyChunk);
+    size_t got = 0;
+    if (state.sourcePosition < state.sourceSize) {
+      const size_t inFile =
+          static_cast<size_t>(std::min<uint64_t>(want, state.sourceSize - state.sourcePosition));
+      got = std::fread(chunk, 1, inFile, state.source);
+    }
+    std::fill(chunk + got, chunk + want, static_cast<unsigned char>(0));
+    state.sourcePosition += want;
+    if (std::fwrite(chunk, 1, want, state.destination) != want) {
+      state.failure = TransferResult::kWriteFailed;
+      return false;
+    }
+    left -= static_cast<uint32_t>(want);
+  }
+  state.OutputCursor += byteCount;
+  return true;
+}

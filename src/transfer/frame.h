@@ -1,0 +1,73 @@
+// The transfer engine's entry and the machinery its four phases share.
+// TransferAudioData copies the audio data of a source image to a destination in four phases
+// (song list, song data, instrument lists, instrument data), placing every shared block once on a
+// multiple of 4 at the OutputCursor and writing its output address into each pointer slot that
+// names it. The engine allocates nothing, throws nothing and reports a failure as its result.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+enum class TransferResult {
+  kOk,
+  kOutputTooLarge,  // a byte would land at a file offset past the 32 MiB window
+  kTooManyBlocks,   // a 1025th distinct block in one relocation table
+  kTrackPastEnd,    // a track stream reaches the end of the source before its end byte
+  kWriteFailed,     // the destination stream reported a write error
+};
+
+// Runs the whole transfer. The base is made even; in extract mode the 16-byte bank header goes
+// first. Bytes past the end of the source (its size when the call starts) read as 0. On failure
+// the destination holds a partial output that the caller must discard.
+TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
+                                 std::FILE* destination, uint32_t baseAddress, bool extractMode);
+
+inline constexpr uint32_t kTableSlots = 1024;
+
+// Source address -> output address of each block placed; a source address of 0 marks a free
+// slot, and slots fill strictly from the front.
+struct RelocationTable {
+  uint32_t sourceAddress[kTableSlots];
+  uint32_t outputAddress[kTableSlots];
+};
+
+// All state of one transfer, owned by the call.
+struct TransferState {
+  std::FILE* source;
+  uint64_t sourceSize;
+  uint64_t sourcePosition;  // file offset of the next source byte
+  std::FILE* destination;
+  uint32_t OutputCursor;  // address of the next byte appended to the output
+  RelocationTable BlockTable;
+  RelocationTable ListTable;
+  uint32_t SongCount;
+  uint32_t SongHeaderCount;
+  uint32_t ListCount;
+  TransferResult failure;
+};
+
+enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
+
+// Looks sourceAddress up in table (a match is tested before the free slot, so 0 finds the first
+// free slot's 0). On a match writes the recorded output address at the destination's current
+// position, the pointer slot at slotOffset. Otherwise zero-fills the output to a multiple of 4,
+// writes the OutputCursor into the slot, records the pair and leaves the destination at the
+// slot's end. kFailed (state.failure set) when the table is full or the fill leaves the window.
+Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
+                     uint32_t slotOffset);
+
+// Source access, positioned by cartridge address; bytes past the source's end read as 0.
+void SeekSource(TransferState& state, uint32_t address);
+uint32_t ReadSourceU8(TransferState& state);
+uint32_t ReadSourceU32(TransferState& state);
+bool SourceHolds(const TransferState& state, uint32_t byteCount);  // from the current position
+
+// Destination access. Appends land at the destination's current position, which the caller has
+// set to the OutputCursor; each checks the 32 MiB window first and advances the OutputCursor.
+void SeekDestination(TransferState& state, uint32_t address);
+void SeekDestinationToCursor(TransferState& state);
+bool ReserveOutput(TransferState& state, uint64_t byteCount);
+bool AppendU8(TransferState& state, uint8_t value);
+bool AppendU32(TransferState& state, uint32_t value);
+// Copies byteCount bytes from the source's current position to the end of the output.
+bool AppendSourceBytes(TransferState& state, uint32_t byteCount);

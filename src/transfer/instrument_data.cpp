@@ -1,0 +1,86 @@
+#include "transfer/instrument_data.h"
+
+#include <cstdio>
+
+#include "image/address.h"
+#include "transfer/instrument_lists.h"
+#include "transfer/nested_lists.h"
+
+namespace {
+
+constexpr uint32_t kWaveTableType = 3;
+constexpr uint32_t kNestedBits = 0xC0;
+constexpr uint32_t kLargeSample = 0x100000;
+
+uint32_t SampleDataLength(uint32_t lengthWord) {
+  if ((lengthWord & 0x80000000u) == 0) return lengthWord;
+  return (0x80000001u - (lengthWord & 0x7FFFFFFFu)) >> 1;
+}
+
+// Copies the sample at the source's position to the OutputCursor.
+bool CopySample(TransferState& state, uint32_t sampleAddress) {
+  uint32_t lengthWord = 0;
+  for (int i = 0; i < 4; ++i) {
+    lengthWord = ReadSourceU32(state);
+    if (!AppendU32(state, lengthWord)) return false;
+  }
+  if (lengthWord == 0) {
+    return AppendU32(state, ReadSourceU32(state)) && AppendU32(state, ReadSourceU32(state));
+  }
+  const uint32_t length = SampleDataLength(lengthWord);
+  if (length > kLargeSample) std::printf("%X\n", sampleAddress);
+  return AppendSourceBytes(state, length);
+}
+
+bool CopyWaveTable(TransferState& state) {
+  for (int i = 0; i < 4; ++i) {
+    if (!AppendU32(state, ReadSourceU32(state))) return false;
+  }
+  return true;
+}
+
+// A sample or wave table entry; the source stands at its data word, the destination at the
+// output entry's data word (slotOffset).
+bool TransferDataBlock(TransferState& state, uint32_t slotOffset, bool waveTable) {
+  const uint32_t data = ReadSourceU32(state);
+  if (!IsCartridgePointer(data)) return true;
+  const Placement placement = PlaceBlock(state, state.BlockTable, data, slotOffset);
+  if (placement == Placement::kFailed) return false;
+  if (placement == Placement::kAlreadyPlaced) return true;
+  SeekSource(state, data);
+  SeekDestinationToCursor(state);
+  return waveTable ? CopyWaveTable(state) : CopySample(state, data);
+}
+
+bool TransferListEntries(TransferState& state, uint32_t slot) {
+  const uint32_t list = state.ListTable.sourceAddress[slot];
+  const uint32_t output = state.ListTable.outputAddress[slot];
+  for (uint32_t k = 0; k < kMaxListEntries; ++k) {
+    SeekSource(state, list + kEntrySize * k);
+    const uint32_t dataSlot = output + kEntrySize * k + 4;
+    SeekDestination(state, dataSlot);
+    const uint32_t word0 = ReadSourceU32(state);
+    if (!IsValidInstrumentEntry(word0)) return true;
+    const uint32_t typeNumber = word0 & 0x07;
+    bool ok = true;
+    if (typeNumber == kWaveTableType) {
+      ok = TransferDataBlock(state, FileOffset(dataSlot), true);
+    } else if ((word0 & kNestedBits) != 0) {
+      ok = TransferNestedEntry(state, slot, k, word0);
+    } else if (typeNumber == 0) {
+      ok = TransferDataBlock(state, FileOffset(dataSlot), false);
+    }
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TransferInstrumentData(TransferState& state) {
+  // ListCount grows while the walk runs: nested lists join behind the others.
+  for (uint32_t slot = 0; slot < state.ListCount; ++slot) {
+    if (!TransferListEntries(state, slot)) return false;
+  }
+  return true;
+}

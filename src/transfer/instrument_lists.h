@@ -1,0 +1,26 @@
+// Phase 3: instrument lists, and the instrument entry format the last phase shares.
+// An instrument entry is three words: word 0 (its low byte is the type byte), the data word and
+// the third word. Type byte bits 0-2 are the type number (0-4 valid: 0 sample, 3 wave table,
+// 1, 2 and 4 no data), bits 4-5 must be clear, bit 6 means a nested list with a key map, bit 7
+// a nested list. A list is the run of valid entries from its start, at most 128, with no
+// terminator of its own; it is copied unchanged (phase 4 relocates the entries' addresses).
+// Each song header's instrument list pointer is followed when its top byte is 0x08.
+#pragma once
+
+#include <cstdint>
+
+#include "transfer/frame.h"
+
+inline constexpr uint32_t kMaxListEntries = 128;
+inline constexpr uint32_t kEntrySize = 12;
+
+// False when word 0 is 0, its type number is above 4, or bit 0x10 or 0x20 is set.
+bool IsValidInstrumentEntry(uint32_t word0);
+
+// Copies the list at listAddress to the OutputCursor, 12 bytes per entry, stopping before the
+// first invalid entry or after the 128th. Positions both streams itself.
+bool CopyInstrumentList(TransferState& state, uint32_t listAddress);
+
+// Places the list of each of the SongHeaderCount song headers in the BlockTable and fills the
+// output headers' pointers; fills the ListTable and ListCount.
+bool TransferInstrumentLists(TransferState& state);

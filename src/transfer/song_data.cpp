@@ -1,0 +1,75 @@
+#include "transfer/song_data.h"
+
+#include "image/address.h"
+#include "image/stream_io.h"
+
+namespace {
+
+constexpr uint32_t kTrackEnd = 0xB1;
+constexpr uint32_t kGoto = 0xB2;
+constexpr uint32_t kPatternCall = 0xB3;
+
+// Copies one track from the source's position to the OutputCursor; trackStart is its source
+// address, outputStart that of the copy.
+bool CopyTrack(TransferState& state, uint32_t trackStart, uint32_t outputStart) {
+  for (;;) {
+    if (!SourceHolds(state, 1)) {
+      state.failure = TransferResult::kTrackPastEnd;
+      return false;
+    }
+    const uint32_t command = ReadSourceU8(state);
+    if (!AppendU8(state, static_cast<uint8_t>(command))) return false;
+    if (command == kGoto || command == kPatternCall) {
+      if (!SourceHolds(state, 4)) {
+        state.failure = TransferResult::kTrackPastEnd;
+        return false;
+      }
+      const uint32_t target = ReadSourceU32(state);
+      if (!AppendU32(state, target - trackStart + outputStart)) return false;
+    }
+    if (command == kTrackEnd) return true;
+  }
+}
+
+// Copies a header placed now, then its tracks.
+bool CopySongHeader(TransferState& state, uint32_t header) {
+  SeekSource(state, header);
+  SeekDestinationToCursor(state);
+  const uint32_t output = state.OutputCursor;
+  const uint32_t first = ReadSourceU32(state);
+  if (!AppendU32(state, first)) return false;
+  const uint32_t trackCount = first & 0xFF;
+  // The instrument list placeholder and one per track.
+  for (uint32_t i = 0; i <= trackCount; ++i) {
+    if (!AppendU32(state, 0)) return false;
+  }
+  for (uint32_t t = 0; t < trackCount; ++t) {
+    SeekSource(state, header + 8 + 4 * t);
+    SeekDestination(state, output + 8 + 4 * t);
+    const uint32_t track = ReadSourceU32(state);
+    const uint32_t trackOutput = state.OutputCursor;
+    WriteU32(state.destination, trackOutput);
+    SeekSource(state, track);
+    SeekDestination(state, trackOutput);
+    if (!CopyTrack(state, track, trackOutput)) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool TransferSongData(TransferState& state, uint32_t songListAddress, uint32_t baseAddress) {
+  state.SongHeaderCount = 0;
+  for (uint32_t i = 0; i < state.SongCount; ++i) {
+    SeekSource(state, songListAddress + 8 * i);
+    SeekDestination(state, baseAddress + 8 * i);
+    const uint32_t header = ReadSourceU32(state);
+    const Placement placement =
+        PlaceBlock(state, state.BlockTable, header, FileOffset(baseAddress + 8 * i));
+    if (placement == Placement::kFailed) return false;
+    if (placement == Placement::kAlreadyPlaced) continue;
+    ++state.SongHeaderCount;
+    if (!CopySongHeader(state, header)) return false;
+  }
+  return true;
+}

@@ -1,0 +1,85 @@
+#include "support/streams.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+std::FILE* StreamOf(const Bytes& bytes) {
+  std::FILE* stream = std::tmpfile();
+  if (stream == nullptr) return nullptr;
+  if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
+  std::fflush(stream);
+  std::fseek(stream, 0, SEEK_SET);
+  return stream;
+}
+
+Bytes ReadAll(std::FILE* stream) {
+  std::fflush(stream);
+  std::fseek(stream, 0, SEEK_SET);
+  Bytes out;
+  unsigned char chunk[4096];
+  size_t got;
+  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
+    out.insert(out.end(), chunk, chunk + got);
+  }
+  return out;
+}
+
+namespace {
+
+std::string HexAround(const Bytes& bytes, size_t offset) {
+  std::string out;
+  char cell[4];
+  for (size_t i = offset; i < bytes.size() && i < offset + 8; ++i) {
+    std::snprintf(cell, sizeof cell, "%02X ", bytes[i]);
+    out += cell;
+  }
+  return out.empty() ? "(end)" : out;
+}
+
+}  // namespace
+
+void ExpectSameBytes(const Bytes& want, const Bytes& got) {
+  if (want == got) return;
+  const size_t common = std::min(want.size(), got.size());
+  size_t at = 0;
+  while (at < common && want[at] == got[at]) ++at;
+  char where[64];
+  std::snprintf(where, sizeof where, "offset 0x%zX (address 0x%08zX)", at, at + 0x08000000);
+  ADD_FAILURE() << "outputs differ at " << where << ": sizes " << want.size() << " (want) and "
+                << got.size() << " (got)\n  want: " << HexAround(want, at)
+                << "\n  got:  " << HexAround(got, at);
+}
+
+namespace {
+
+TransferRun Run(const Bytes& source, uint32_t songListAddress, const Bytes& target,
+                uint32_t baseAddress, bool extractMode) {
+  TransferRun run{TransferResult::kOk, {}, {}};
+  std::FILE* in = StreamOf(source);
+  std::FILE* out = StreamOf(target);
+  if (in == nullptr || out == nullptr) {
+    ADD_FAILURE() << "no temporary stream";
+    return run;
+  }
+  std::fflush(stdout);
+  testing::internal::CaptureStdout();
+  run.result = TransferAudioData(in, songListAddress, out, baseAddress, extractMode);
+  std::fflush(stdout);
+  run.console = testing::internal::GetCapturedStdout();
+  run.output = ReadAll(out);
+  std::fclose(in);
+  std::fclose(out);
+  return run;
+}
+
+}  // namespace
+
+TransferRun Extract(const Bytes& source, uint32_t songListAddress) {
+  return Run(source, songListAddress, {}, 0, true);
+}
+
+TransferRun Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target,
+                   uint32_t baseAddress) {
+  return Run(source, songListAddress, target, baseAddress, false);
+}

@@ -1,0 +1,32 @@
+// Streams over test bytes, and readable comparisons of binary output.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "support/image_builder.h"
+#include "transfer/frame.h"
+
+// A temporary binary stream holding bytes, positioned at its start; closing it removes it.
+std::FILE* StreamOf(const Bytes& bytes);
+
+// The whole content of a stream; leaves it at its end.
+Bytes ReadAll(std::FILE* stream);
+
+// Fails with the first differing offset, its address in a bank or image, and a few bytes of
+// hex from each side.
+void ExpectSameBytes(const Bytes& want, const Bytes& got);
+
+// One in-memory transfer: the console text it printed and the destination's bytes afterwards.
+struct TransferRun {
+  TransferResult result;
+  Bytes output;
+  std::string console;
+};
+
+// Extract mode: an empty destination, base 0.
+TransferRun Extract(const Bytes& source, uint32_t songListAddress);
+// Insert mode onto target at baseAddress (normally its size OR the cartridge bit).
+TransferRun Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target,
+                   uint32_t baseAddress);

@@ -1,0 +1,37 @@
+// Runs the built sonvault executable as a user would, for end-to-end tests.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// A fresh directory under the system's temporary directory, removed with everything in it.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+struct ToolRun {
+  int status;           // exit status
+  std::string console;  // everything written to standard output
+  std::string errors;   // everything written to standard error
+};
+
+// Starts the executable in workDir with args as argv[1...], input as its whole standard input.
+ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args,
+                const std::string& input);
+
+// The path of the executable under test.
+std::string ToolPath();
+
+// Whole-file helpers.
+std::string ReadFile(const std::string& path);
+void WriteFile(const std::string& path, const std::string& bytes);

@@ -1,0 +1,103 @@
+// Writes the demo image: a small cartridge image whose audio data exercises every kind of block
+// the tool copies (shared song headers, tracks with address commands, instrument lists with
+// samples, wave tables, a nested list with a key map, and a nested list that is also a song's).
+// Usage: make_demo <output path>
+#include <cmath>
+#include <cstdio>
+
+#include "support/image_builder.h"
+
+namespace {
+
+constexpr uint32_t A(uint32_t offset) { return 0x08000000 + offset; }
+
+Bytes Synth(uint32_t n, int shape) {
+  Bytes out(n);
+  for (uint32_t i = 0; i < n; ++i) {
+    const double phase = static_cast<double>(i % 64) / 64.0;
+    double v = 0;
+    if (shape == 0) v = std::sin(phase * 2 * 3.14159265358979);
+    if (shape == 1) v = phase < 0.5 ? 0.8 : -0.8;
+    if (shape == 2) v = 2 * phase - 1;
+    out[i] = static_cast<uint8_t>(static_cast<int8_t>(v * 100));
+  }
+  return out;
+}
+
+// A track that jumps over its own pattern (0xB2), calls it (0xB3) and loops (0xB2): every
+// address command points inside the track, so every relocated address stays valid.
+Bytes Track(uint32_t address, uint8_t note) {
+  const uint32_t pattern = address + 7;
+  const uint32_t body = pattern + 7;
+  Bytes t = {0xBC, 0x00, 0xB2};
+  const auto append = [&t](const Bytes& more) { t.insert(t.end(), more.begin(), more.end()); };
+  append(LittleEndian({body}));
+  append({0xCF, 0x3C, 0x60, 0xCF, 0x40, 0x60, 0xB4});  // the pattern, ending in its return
+  append({0xBD, 0x01, 0xCF, note, 0x7F, 0xB3});
+  append(LittleEndian({pattern}));
+  append({0xB2});
+  append(LittleEndian({body}));
+  append({0xB1});
+  return t;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    std::fprintf(stderr, "usage: make_demo <output path>\n");
+    return 2;
+  }
+  ImageBuilder image(0x4000);
+  image.PutBytes(0xA0, {'S', 'O', 'N', 'V', 'A', 'U', 'L', 'T', 'D', 'E', 'M', 'O'});
+  image.PutSignature(0x200, A(0x400));
+
+  // Four songs; the third shares the first one's header.
+  image.PutSongList(0x400, {{A(0x500), 0x00010001},
+                            {A(0x600), 0x00020002},
+                            {A(0x500), 0x00010003},
+                            {A(0x700), 0x00030004}});
+  image.PutSongHeader(0x500, 0x00A00003, A(0x1000), {A(0x800), A(0x840), A(0x880)});
+  image.PutSongHeader(0x600, 0x00900002, A(0x1000), {A(0x8C0), A(0x8C0)});
+  image.PutSongHeader(0x700, 0x00B00001, A(0x1200), {A(0x900)});
+  uint8_t note = 0x30;
+  for (uint32_t track : {0x800u, 0x840u, 0x880u, 0x8C0u, 0x900u}) {
+    image.PutTrack(track, Track(A(track), note));
+    note = static_cast<uint8_t>(note + 4);
+  }
+
+  // Song list A: sample, wave table, square (no data), nested list with key map, sample.
+  image.PutInstrumentList(0x1000, {{0x00003C00, A(0x2000), 0x00FF00FF},
+                                   {0x00003C03, A(0x1800), 0x00000000},
+                                   {0x00003C01, 0x00000002, 0x00F000F0},
+                                   {0x00000040, A(0x1400), A(0x1700)},
+                                   {0x00003C08, A(0x2400), 0x00FF00FF}});
+  // Song list B: a shared sample, its own wave table, a nested list that is list A, noise.
+  image.PutInstrumentList(0x1200, {{0x00003C00, A(0x2000), 0x00FF00FF},
+                                   {0x00003C0B, A(0x1810), 0x00000000},
+                                   {0x00000080, A(0x1000), 0x12345678},
+                                   {0x00003C02, 0x00000000, 0x000F000F}});
+  // The nested list: a new sample, a shared one, a shared wave table, a short sample.
+  image.PutInstrumentList(0x1400, {{0x00003C00, A(0x2800), 0x00FF00FF},
+                                   {0x00003C00, A(0x2000), 0x00FF00FF},
+                                   {0x00003C03, A(0x1800), 0x00000000},
+                                   {0x00003C00, A(0x2C00), 0x00FF00FF}});
+  Bytes keyMap(128);
+  for (uint32_t i = 0; i < 128; ++i) keyMap[i] = static_cast<uint8_t>(i < 60 ? 0 : 1);
+  image.PutKeyMap(0x1700, keyMap);
+  image.PutWaveTable(0x1800, Pattern(16, 0x01)).PutWaveTable(0x1810, Pattern(16, 0x80));
+
+  image.PutSample(0x2000, 256, Synth(256, 0), 0x00000000, 0x00003C00, 0x00000000);
+  image.PutSample(0x2400, 203, Synth(203, 1), 0x40000000, 0x00003C00, 0x00000010);
+  image.PutSample(0x2800, 0xFFFFFE00, Synth(256, 2), 0x00000000, 0x00002000, 0x00000000);
+  image.PutSample(0x2C00, 0, LittleEndian({0x11111111, 0x22222222}), 0, 0x00001000, 0);
+
+  std::FILE* out = std::fopen(argv[1], "wb");
+  if (out == nullptr) {
+    std::fprintf(stderr, "make_demo: cannot write %s\n", argv[1]);
+    return 1;
+  }
+  const Bytes& bytes = image.bytes();
+  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && ok ? 0 : 1;
+}
