@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "support/image_builder.h"
+#include "image_builder.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "support/image_builder.h"
+#include "image_builder.h"
 #include "transfer/frame.h"
 
 // A temporary binary stream holding bytes, positioned at its start; closing it removes it.
