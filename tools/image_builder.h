@@ -36,7 +36,9 @@ class ImageBuilder {
   // firstWord's low byte is the track count; tracks.size() pointers follow the list pointer.
   ImageBuilder& PutSongHeader(uint32_t address, uint32_t firstWord, uint32_t instrumentList,
                               const std::vector<uint32_t>& tracks);
-  ImageBuilder& PutTrack(uint32_t address, const Bytes& stream) { return PutBytes(address, stream); }
+  ImageBuilder& PutTrack(uint32_t address, const Bytes& stream) {
+    return PutBytes(address, stream);
+  }
   // The entries only; whatever follows (zeros by default) ends the list.
   ImageBuilder& PutInstrumentList(uint32_t address, const std::vector<InstrumentEntry>& entries);
   // Three header words, the length word, then the data bytes as given.

@@ -26,9 +26,9 @@ uint32_t LocateAudioData(std::FILE* stream) {
   if (std::fseek(stream, 0, SEEK_SET) != 0) return 0;
 
   unsigned char buffer[kChunkSize + kCarry];
-  size_t kept = 0;     // bytes carried over at the front of the buffer
-  uint64_t base = 0;   // file offset of buffer[0]
-  uint64_t next = 0;   // file offset of the next candidate for word 1
+  size_t kept = 0;    // bytes carried over at the front of the buffer
+  uint64_t base = 0;  // file offset of buffer[0]
+  uint64_t next = 0;  // file offset of the next candidate for word 1
   for (;;) {
     const size_t got = std::fread(buffer + kept, 1, kChunkSize, stream);
     if (got < kChunkSize && std::ferror(stream)) return 0;
