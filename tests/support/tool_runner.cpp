@@ -7,7 +7,11 @@
 #include <sstream>
 
 #if !defined(_WIN32)
+#include <fcntl.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
@@ -73,3 +77,61 @@ ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args
   if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
   return run;
 }
+
+#if !defined(_WIN32)
+ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programName,
+                        const std::vector<std::string>& args, const std::string& typed) {
+  ConsoleRun result{{-1, "", ""}, 0};
+  TempDir io;
+  const std::string outPath = io / "stdout";
+  const std::string errPath = io / "stderr";
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0) return result;
+  const int terminal = grantpt(master) == 0 && unlockpt(master) == 0
+                           ? open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC)
+                           : -1;
+  termios mode{};
+  tcgetattr(terminal, &mode);
+  mode.c_lflag |= ICANON;
+  mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
+  tcsetattr(terminal, TCSANOW, &mode);
+  // The end-of-input key ends input only at the start of a line.
+  std::string keys = typed;
+  if (!keys.empty() && keys.back() != '\n') keys += static_cast<char>(mode.c_cc[VEOF]);
+  keys += static_cast<char>(mode.c_cc[VEOF]);
+  const bool typedIn =
+      terminal >= 0 && write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
+  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  const std::string tool = ToolPath();
+  std::vector<std::string> words = {programName};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  const pid_t child = typedIn ? fork() : -1;
+  if (child == 0) {
+    if (chdir(workDir.c_str()) != 0) _exit(127);
+    alarm(60);  // survives the exec: a tool stuck waiting for input is killed, not waited for
+    dup2(terminal, 0);
+    dup2(out, 1);
+    dup2(err, 2);
+    execv(tool.c_str(), argv.data());
+    _exit(127);
+  }
+  close(out);
+  close(err);
+  int raw = 0;
+  if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw)) {
+    result.run.status = WEXITSTATUS(raw);
+  }
+  int unread = 0;
+  ioctl(terminal, FIONREAD, &unread);
+  result.unread = static_cast<size_t>(unread);
+  close(terminal);
+  close(master);
+  result.run.console = ReadFile(outPath);
+  result.run.errors = ReadFile(errPath);
+  return result;
+}
+#endif

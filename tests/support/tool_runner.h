@@ -1,6 +1,7 @@
 // Runs the built sonvault executable as a user would, for end-to-end tests.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,6 +29,16 @@ struct ToolRun {
 // Starts the executable in workDir with args as argv[1...], input as its whole standard input.
 ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args,
                 const std::string& input);
+
+// Starts the executable in workDir as a user at a console would: argv[0] is programName, and
+// standard input is a terminal onto which typed has been entered, so that a read returns at most
+// one line; end of input follows the last line. unread counts the typed bytes never read.
+struct ConsoleRun {
+  ToolRun run;
+  size_t unread;
+};
+ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programName,
+                        const std::vector<std::string>& args, const std::string& typed);
 
 // The path of the executable under test.
 std::string ToolPath();
