@@ -70,7 +70,10 @@ ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args
   const std::string errPath = io / "stderr";
   WriteFile(inPath, input);
   std::string command = "cd " + Quote(workDir) + " && exec " + Quote(ToolPath());
-  for (const std::string& arg : args) command += " " + Quote(arg);
+  for (const std::string& arg : args) {
+    command += ' ';  // not " " + Quote(arg): GCC 12 misreports it as an overlapping copy
+    command += Quote(arg);
+  }
   command += " <" + Quote(inPath) + " >" + Quote(outPath) + " 2>" + Quote(errPath);
   const int raw = std::system(command.c_str());
   ToolRun run{-1, ReadFile(outPath), ReadFile(errPath)};
@@ -133,5 +136,50 @@ ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programNa
   result.run.console = ReadFile(outPath);
   result.run.errors = ReadFile(errPath);
   return result;
+}
+#endif
+
+#if !defined(_WIN32)
+ToolRun RunToolUnder(const LaunchConditions& conditions, const std::string& workDir,
+                     const std::vector<std::string>& args, const std::string& input) {
+  TempDir io;
+  const std::string inPath = io / "stdin";
+  const std::string outPath = io / "stdout";
+  const std::string errPath = io / "stderr";
+  WriteFile(inPath, input);
+  std::string tool = ToolPath();
+  if (conditions.unprivileged) {
+    // A copy in a folder anyone may enter, wherever the build folder is.
+    const fs::perms reachable = fs::perms::owner_all | fs::perms::group_read |
+                                fs::perms::group_exec | fs::perms::others_read |
+                                fs::perms::others_exec;
+    tool = io / "sonvault";
+    fs::copy_file(ToolPath(), tool);
+    fs::permissions(io.path(), reachable);
+    fs::permissions(tool, reachable);
+  }
+  // Built by appending words: GCC 12 misreports "literal" + string as an overlapping copy.
+  std::string command = "cd " + Quote(workDir) + " && exec";
+  const auto add = [&command](const std::string& word) {
+    command += ' ';
+    command += word;
+  };
+  add(Quote(SONVAULT_LAUNCHER));
+  if (conditions.fileSizeLimit >= 0) add("--fsize=" + std::to_string(conditions.fileSizeLimit));
+  for (int fd : conditions.closed) add("--close=" + std::to_string(fd));
+  if (conditions.unprivileged) add("--unprivileged");
+  add("--");
+  add(Quote(tool));
+  for (const std::string& arg : args) add(Quote(arg));
+  add("<");
+  add(Quote(inPath));
+  add(">");
+  add(Quote(outPath));
+  add("2>");
+  add(Quote(errPath));
+  const int raw = std::system(command.c_str());
+  ToolRun run{-1, ReadFile(outPath), ReadFile(errPath)};
+  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
+  return run;
 }
 #endif

@@ -40,6 +40,20 @@ struct ConsoleRun {
 ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programName,
                         const std::vector<std::string>& args, const std::string& typed);
 
+#if !defined(_WIN32)
+// What the launcher sets up before it starts the tool.
+struct LaunchConditions {
+  long long fileSizeLimit = -1;  // bytes any file may grow to; -1 for no limit
+  std::vector<int> closed;       // descriptors the tool starts without
+  bool unprivileged = false;     // when run as root, drop its rights so permissions apply
+};
+
+// RunTool through the launcher. A status of 125 means the launcher could not set the conditions
+// up (and the tool did not run).
+ToolRun RunToolUnder(const LaunchConditions& conditions, const std::string& workDir,
+                     const std::vector<std::string>& args, const std::string& input);
+#endif
+
 // The path of the executable under test.
 std::string ToolPath();
 
