@@ -1,3 +1,7 @@
 #include "cli/driver.h"
+#include "image/platform.h"
 
-int main(int argc, char** argv) { return RunSonvault(argc, argv); }
+int main(int argc, char** argv) {
+  ReserveStandardStreams();
+  return RunSonvault(argc, argv);
+}

@@ -7,8 +7,11 @@
 #include <sys/stat.h>
 #include <windows.h>
 #else
+#include <fcntl.h>
 #include <sys/types.h>
 #include <unistd.h>
+
+#include <cerrno>
 #endif
 
 int64_t StreamSize(std::FILE* stream) {
@@ -39,5 +42,16 @@ bool MoveFileOnto(const char* from, const char* to) {
   return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING) != 0;
 #else
   return std::rename(from, to) == 0;
+#endif
+}
+
+void ReserveStandardStreams() {
+#if !defined(_WIN32)
+  // The lowest free descriptor is the one taken, so each open fills the gap just found.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+  }
 #endif
 }

@@ -23,3 +23,7 @@ bool TruncateFile(const char* path, uint64_t size);
 
 // Moves the file from onto to, replacing what is there.
 bool MoveFileOnto(const char* from, const char* to);
+
+// Opens the null device on any of descriptors 0 to 2 that the process was started without, so
+// no file the program opens later takes one: the console would read from or write into it.
+void ReserveStandardStreams();
