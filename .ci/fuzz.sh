@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Fuzzes the locator and the whole transfer for a bounded time each (FUZZ_SECONDS, default 60)
+# with libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up
+# or broken assertion, printing the input that caused it. Needs clang++ and its fuzzer runtime,
+# which it installs when missing.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds="${FUZZ_SECONDS:-60}"
+
+can_fuzz() {
+  local probe
+  probe="$(mktemp -d)"
+  printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }\n' \
+    >"$probe/probe.cpp"
+  clang++ -fsanitize=fuzzer,address,undefined "$probe/probe.cpp" -o "$probe/probe" 2>/dev/null
+  local ok=$?
+  rm -rf "$probe"
+  return $ok
+}
+
+if ! command -v clang++ >/dev/null || ! command -v cmake >/dev/null || ! can_fuzz; then
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends clang libclang-rt-dev cmake make
+  can_fuzz || { echo "clang++ cannot build a libFuzzer target" >&2; exit 1; }
+fi
+
+build=build-fuzz-ci
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+  -DSONVAULT_FUZZ=ON -DSONVAULT_TESTS=OFF -DSONVAULT_WERROR=ON >/dev/null
+cmake --build "$build" -j2 --target fuzz_locator fuzz_transfer make_seeds
+
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p "$work/seeds/fuzz_transfer" "$work/seeds/fuzz_locator"
+"$build/fuzz/make_seeds" "$work/seeds/fuzz_transfer" "$work/seeds/fuzz_locator"
+cp examples/demo.gba "$work/seeds/fuzz_transfer/demo.gba"
+
+summary=()
+for target in fuzz_locator fuzz_transfer; do
+  echo "== $target for ${seconds}s"
+  mkdir -p "$work/corpus/$target" "$work/crash/$target"
+  log="$work/$target.log"
+  if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$build/fuzz/$target" "$work/corpus/$target" "$work/seeds/$target" \
+    -dict=fuzz/sonvault.dict -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 \
+    -print_final_stats=1 -artifact_prefix="$work/crash/$target/" >"$log" 2>&1; then
+    tail -n 60 "$log"
+    for input in "$work/crash/$target"/*; do
+      [ -f "$input" ] || continue
+      echo "-- input $(basename "$input"), $(stat -c %s "$input") bytes:"
+      od -A x -t x1 "$input" | head -n 64
+    done
+    echo "$target FAILED" >&2
+    exit 1
+  fi
+  runs="$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")"
+  rate="$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")"
+  summary+=("$target: ${runs:-?} executions (${rate:-?}/s), no crash, leak or timeout")
+done
+
+echo "== fuzzing summary"
+printf '%s\n' "${summary[@]}"
