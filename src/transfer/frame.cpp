@@ -16,6 +16,9 @@ namespace {
 
 constexpr uint32_t kBankHeaderSize = 16;
 constexpr size_t kCopyChunk = 1 << 14;
+// A hop forward of up to this many bytes reads through the stream's buffer instead of seeking:
+// even a seek inside the buffer costs a system call.
+constexpr uint64_t kSkipLimit = 1024;
 
 void ClearTable(RelocationTable& table) {
   std::fill(std::begin(table.sourceAddress), std::end(table.sourceAddress), 0u);
@@ -95,9 +98,41 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
   return Placement::kFailed;
 }
 
+namespace {
+
+// One byte of the source stream, from inside the source; 0 when the read fails.
+uint32_t ReadSourceByte(TransferState& state) {
+  const int byte = ReadByteUnlocked(state.source);
+  if (byte == EOF) {
+    state.sourceStreamKnown = false;
+    return 0;
+  }
+  ++state.sourceStreamOffset;
+  return static_cast<uint32_t>(byte);
+}
+
+// Brings the source stream to offset without a seek when it stands there or a little before it.
+bool SkipSourceTo(TransferState& state, uint64_t offset) {
+  if (!state.sourceStreamKnown || offset < state.sourceStreamOffset) return false;
+  const uint64_t distance = offset - state.sourceStreamOffset;
+  if (distance == 0) return true;
+  if (distance > kSkipLimit || offset > state.sourceSize) return false;
+  unsigned char skipped[kSkipLimit];
+  const size_t got = std::fread(skipped, 1, static_cast<size_t>(distance), state.source);
+  state.sourceStreamOffset += got;
+  if (got == distance) return true;
+  state.sourceStreamKnown = false;
+  return false;
+}
+
+}  // namespace
+
 void SeekSource(TransferState& state, uint32_t address) {
   state.sourcePosition = FileOffset(address);
-  std::fseek(state.source, static_cast<long>(state.sourcePosition), SEEK_SET);
+  if (SkipSourceTo(state, state.sourcePosition)) return;
+  state.sourceStreamKnown =
+      std::fseek(state.source, static_cast<long>(state.sourcePosition), SEEK_SET) == 0;
+  state.sourceStreamOffset = state.sourcePosition;
 }
 
 uint32_t ReadSourceU8(TransferState& state) {
@@ -106,13 +141,15 @@ uint32_t ReadSourceU8(TransferState& state) {
     return 0;
   }
   ++state.sourcePosition;
-  return ReadU8(state.source);
+  return ReadSourceByte(state);
 }
 
 uint32_t ReadSourceU32(TransferState& state) {
   if (state.sourcePosition + 4 <= state.sourceSize) {
     state.sourcePosition += 4;
-    return ReadU32(state.source);
+    uint32_t value = 0;
+    for (int k = 0; k < 4; ++k) value |= ReadSourceByte(state) << (8 * k);
+    return value;
   }
   uint32_t value = 0;
   for (int k = 0; k < 4; ++k) value |= ReadSourceU8(state) << (8 * k);
@@ -165,6 +202,8 @@ bool AppendSourceBytes(TransferState& state, uint32_t byteCount) {
       const size_t inFile =
           static_cast<size_t>(std::min<uint64_t>(want, state.sourceSize - state.sourcePosition));
       got = std::fread(chunk, 1, inFile, state.source);
+      state.sourceStreamOffset += got;
+      if (got < inFile) state.sourceStreamKnown = false;
     }
     std::fill(chunk + got, chunk + want, static_cast<unsigned char>(0));
     state.sourcePosition += want;

@@ -44,6 +44,11 @@ struct TransferState {
   uint32_t SongHeaderCount;
   uint32_t ListCount;
   TransferResult failure;
+  // Where the source stream really stands (reads past the source's end move only
+  // sourcePosition), so a seek to that spot or a little beyond it can be skipped; valid while
+  // sourceStreamKnown, which a failed read clears.
+  uint64_t sourceStreamOffset;
+  bool sourceStreamKnown;
 };
 
 enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
