@@ -120,6 +120,8 @@ const FaultCase kCases[] = {
     {"insert onto itself", I, Source::kTarget, 0, -1, Input::kYes, 0, 0, kFinished, kWrites},
     {"insert, target exactly 32 MiB", I, Source::kImage, kWindow, -1, Input::kYes, 0, 0,
      kWindowError, kFails},
+    {"insert, target 32 MiB - 1: the even base wraps to 0", I, Source::kImage, kWindow - 1, -1,
+     Input::kYes, 0, 0, kWindowError, kFails},
     {"insert, target 32 MiB - 2", I, Source::kImage, kWindow - 2, -1, Input::kYes, 0, 0,
      kWindowError, kFails},
     {"insert, target 32 MiB - 0x101", I, Source::kImage, kWindow - 0x101, -1, Input::kYes, 0, 0,
