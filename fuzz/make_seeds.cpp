@@ -4,6 +4,7 @@
 // Usage: make_seeds <transfer seed directory> <locator seed directory>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "image/audio_locator.h"
 #include "image_builder.h"
@@ -72,16 +73,21 @@ int main(int argc, char** argv) {
 
   ok &= Write(transfer + "rich", Rich().bytes());
   ok &= Write(transfer + "empty_song_list", ImageBuilder().PutSignature(0x10, A(0x20)).bytes());
-  ok &= Write(transfer + "track_without_end",
-              ImageBuilder()
-                  .PutSignature(0, A(0x10))
-                  .PutSongList(0x10, {{A(0x40), 0}})
-                  .PutSongHeader(0x40, 1, 0, {A(0x50)})
-                  .PutTrack(0x50, {0xBC, 0x01, 0xB2, 0x50, 0x00})
-                  .bytes());
+  ok &= Write(transfer + "track_without_end", ImageBuilder()
+                                                  .PutSignature(0, A(0x10))
+                                                  .PutSongList(0x10, {{A(0x40), 0}})
+                                                  .PutSongHeader(0x40, 1, 0, {A(0x50)})
+                                                  .PutTrack(0x50, {0xBC, 0x01, 0xB2, 0x50, 0x00})
+                                                  .bytes());
   ok &= Write(transfer + "large_sample", Rich().PutU32(0x40C, 0x00100004).bytes());
   ok &= Write(transfer + "cut_short", Rich().Resize(0x1D0).bytes());
   ok &= Write(transfer + "song_list_past_end", ImageBuilder().PutSignature(0, A(0x400)).bytes());
+
+  // 1025 distinct song headers, all past the end of the image: one more than a table holds.
+  std::vector<SongEntry> songs;
+  for (uint32_t i = 0; i <= 1024; ++i) songs.push_back({A(0x10000 + 16 * i), i});
+  ok &= Write(transfer + "too_many_song_headers",
+              ImageBuilder().PutSignature(0, A(0x10)).PutSongList(0x10, songs).bytes());
 
   Bytes signature = LittleEndian({A(0x10), kSignature[0], kSignature[1], kSignature[2]});
   ok &= Write(locator + "at_start", LocatorInput(0, signature));
@@ -90,8 +96,8 @@ int main(int argc, char** argv) {
   ok &= Write(locator + "word1_twice",
               LocatorInput(0xFFF4, LittleEndian({A(0x10), kSignature[0], kSignature[0],
                                                  kSignature[1], kSignature[2]})));
-  ok &= Write(locator + "partial_at_end", LocatorInput(0, LittleEndian({1, kSignature[0],
-                                                                        kSignature[1]})));
+  ok &= Write(locator + "partial_at_end",
+              LocatorInput(0, LittleEndian({1, kSignature[0], kSignature[1]})));
   ok &= Write(locator + "unaligned", LocatorInput(2, signature));
   ok &= Write(locator + "rich", LocatorInput(0, Rich().bytes()));
   if (!ok) std::fprintf(stderr, "make_seeds: cannot write the seeds\n");
