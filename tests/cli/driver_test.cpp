@@ -10,6 +10,7 @@
 
 #include "image/address.h"
 #include "image_builder.h"
+#include "support/console_text.h"
 #include "support/tool_runner.h"
 
 namespace fs = std::filesystem;
@@ -134,7 +135,7 @@ TEST(Driver, TranscriptsAndFilesOfEveryPath) {
     Work work;
     WriteFile(work.dir / "extra.gba", "extra");
     const ToolRun run = work.Run(row.args, row.input);
-    EXPECT_EQ(run.console, row.console);
+    EXPECT_EQ(run.console, ConsoleText(row.console));
     EXPECT_EQ(run.status, row.status);
     EXPECT_EQ(work.Read("target.gba"), row.effect == kInserts ? kInserted : kTarget);
     EXPECT_EQ(work.Read("output.tbnk"), row.effect == kExtracts ? kBank : kOldBank);
@@ -162,7 +163,7 @@ TEST(Driver, AnswersAtTheConsole) {
     Work work;
     const ConsoleRun at =
         work.Type("sonvault", {"source.gba", "target.gba"}, row.answer + "p\nq\nr\n");
-    EXPECT_EQ(at.run.console, row.proceeds ? kConfirmed : kRefused);
+    EXPECT_EQ(at.run.console, ConsoleText(row.proceeds ? kConfirmed : kRefused));
     EXPECT_EQ(at.run.status, 0);
     EXPECT_EQ(at.unread, row.unread);
     EXPECT_EQ(work.Read("target.gba"), row.proceeds ? kInserted : kTarget);
@@ -174,9 +175,10 @@ TEST(Driver, OddTargetGetsDataAtTheNextEvenAddress) {
   const std::string target(0x2F1, '\xEE');
   WriteFile(work.dir / "target.gba", target);
   const ToolRun run = work.Run({"source.gba", "target.gba"}, "y\n");
-  EXPECT_EQ(run.console, kBanner + kFound +
-                             "Output File: target.gba\nInserting audio data at: 0x080002F2\n" +
-                             kPrompt + kRipping);
+  EXPECT_EQ(run.console,
+            ConsoleText(kBanner + kFound +
+                        "Output File: target.gba\nInserting audio data at: 0x080002F2\n" + kPrompt +
+                        kRipping));
   EXPECT_EQ(run.status, 0);
   const std::string want = target + std::string(1, '\0') +          // 0x2F1 skipped, stays 0
                            Words({0x08000304, 0x11223344, 0, 0}) +  // 0x2F2 song list
@@ -190,9 +192,10 @@ TEST(Driver, FullCartridgeTargetIsRefusedBeforeThePrompt) {
   fs::resize_file(work.dir / "target.gba", kWindowSize);
   // No answer is read: the closing pause takes the "y" line, the next stays unread.
   const ConsoleRun at = work.Type("sonvault", {"source.gba", "target.gba"}, "y\nnext\n");
-  EXPECT_EQ(at.run.console, kBanner + kFound +
-                                "Output File: target.gba\nInserting audio data at: 0x0A000000\n"
-                                "Error: output exceeds the 32 MiB cartridge space\n");
+  EXPECT_EQ(at.run.console,
+            ConsoleText(kBanner + kFound +
+                        "Output File: target.gba\nInserting audio data at: 0x0A000000\n"
+                        "Error: output exceeds the 32 MiB cartridge space\n"));
   EXPECT_EQ(at.run.status, 1);
   EXPECT_EQ(at.unread, 5u);
   EXPECT_EQ(work.Read("target.gba"), kTarget + std::string(kWindowSize - kTarget.size(), '\0'));
@@ -216,7 +219,7 @@ TEST(Driver, FailedTransferLeavesEveryFileAsItWas) {
     WriteFile(work.dir / "source.gba", std::string(broken.begin(), broken.end()));
     if (!oldBank) fs::remove(work.dir / "output.tbnk");
     const ToolRun run = work.Run({"source.gba"}, "");
-    EXPECT_EQ(run.console, kBanner + kFound + "Output File: output.tbnk\n\n" + failed);
+    EXPECT_EQ(run.console, ConsoleText(kBanner + kFound + "Output File: output.tbnk\n\n" + failed));
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(work.Read("output.tbnk"), oldBank ? kOldBank : std::string());
     EXPECT_EQ(work.Names().size(), oldBank ? 3u : 2u);
@@ -225,7 +228,7 @@ TEST(Driver, FailedTransferLeavesEveryFileAsItWas) {
   Work work;
   WriteFile(work.dir / "source.gba", std::string(broken.begin(), broken.end()));
   const ToolRun run = work.Run({"source.gba", "target.gba"}, "y\n");
-  EXPECT_EQ(run.console, kInsertHead + failed);
+  EXPECT_EQ(run.console, ConsoleText(kInsertHead + failed));
   EXPECT_EQ(run.status, 1);
   EXPECT_EQ(work.Read("target.gba"), kTarget);
 }
@@ -235,10 +238,11 @@ TEST(Driver, ExtractFromTheBankItReplaces) {
   Work work;
   WriteFile(work.dir / "output.tbnk", kBank);
   const ToolRun run = work.Run({"output.tbnk"}, "");
-  EXPECT_EQ(run.console, kBanner +
-                             "Input File: output.tbnk\nAudio data located at: 0x08000010\n\n"
-                             "Output File: output.tbnk\n\n" +
-                             kRipping);
+  EXPECT_EQ(run.console,
+            ConsoleText(kBanner +
+                        "Input File: output.tbnk\nAudio data located at: 0x08000010\n\n"
+                        "Output File: output.tbnk\n\n" +
+                        kRipping));
   EXPECT_EQ(run.status, 0);
   EXPECT_EQ(work.Read("output.tbnk"), kBank);
 }
@@ -246,7 +250,7 @@ TEST(Driver, ExtractFromTheBankItReplaces) {
 TEST(Driver, ExtractIntoAMissingDirectoryLeavesNoFile) {
   Work work;
   const ConsoleRun at = work.Type("nowhere/bank\\sonvault", {"source.gba"}, "");
-  EXPECT_EQ(at.run.console, kNoOutput);
+  EXPECT_EQ(at.run.console, ConsoleText(kNoOutput));
   EXPECT_EQ(at.run.status, 1);
   EXPECT_EQ(work.Names(), (std::vector<std::string>{"output.tbnk", "source.gba", "target.gba"}));
   EXPECT_EQ(work.Read("output.tbnk"), kOldBank);
@@ -270,6 +274,9 @@ TEST(Driver, BankGoesUpToTheLastBackslashOfTheProgramPath) {
 
 // Here a backslash is part of a file name, so the bank is one file in the work directory.
 TEST(Driver, ProgramStartedWithABackslashInItsName) {
+#if defined(_WIN32)
+  GTEST_SKIP() << "a backslash separates directories here";
+#endif
   Work work;
   const ConsoleRun at = work.Type("dir\\sonvault", {"source.gba"}, "");
   EXPECT_EQ(at.run.console, kBanner + kFound + "Output File: dir\\output.tbnk\n\n" + kRipping);

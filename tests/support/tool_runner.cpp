@@ -32,7 +32,9 @@ TempDir::~TempDir() {
   fs::remove_all(path_, ignored);
 }
 
+#if !defined(_WIN32)
 std::string ToolPath() { return SONVAULT_EXE; }
+#endif
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -46,6 +48,7 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+#if !defined(_WIN32)
 namespace {
 
 std::string Quote(const std::string& text) {
@@ -80,6 +83,7 @@ ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args
   if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
   return run;
 }
+#endif
 
 #if !defined(_WIN32)
 ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programName,
