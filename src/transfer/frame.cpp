@@ -25,6 +25,27 @@ void ClearTable(RelocationTable& table) {
   std::fill(std::begin(table.outputAddress), std::end(table.outputAddress), 0u);
 }
 
+// The first slot, from slot 0 on, that holds sourceAddress or is free (0); kTableSlots when there
+// is none. The test runs over a group of slots at a time, without a branch per slot, so the
+// compiler can vectorise it; only the group with a hit is scanned slot by slot.
+uint32_t FindSlot(const RelocationTable& table, uint32_t sourceAddress) {
+  constexpr uint32_t kGroup = 64;
+  static_assert(kTableSlots % kGroup == 0);
+  for (uint32_t k = 0; k < kTableSlots; k += kGroup) {
+    const uint32_t* group = table.sourceAddress + k;
+    uint32_t hits = 0;
+    for (uint32_t j = 0; j < kGroup; ++j) {
+      hits |=
+          static_cast<uint32_t>(group[j] == sourceAddress) | static_cast<uint32_t>(group[j] == 0);
+    }
+    if (hits == 0) continue;
+    for (uint32_t j = 0;; ++j) {
+      if (group[j] == sourceAddress || group[j] == 0) return k + j;
+    }
+  }
+  return kTableSlots;
+}
+
 // A write error anywhere so far ends the run at the next phase boundary.
 bool CheckWrites(TransferState& state) {
   if (std::ferror(state.destination)) state.failure = TransferResult::kWriteFailed;
@@ -77,25 +98,24 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
 
 Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
                      uint32_t slotOffset) {
-  for (uint32_t k = 0; k < kTableSlots; ++k) {
-    if (table.sourceAddress[k] == sourceAddress) {
-      WriteU32(state.destination, table.outputAddress[k]);
-      return Placement::kAlreadyPlaced;
-    }
-    if (table.sourceAddress[k] == 0) {
-      SeekDestinationToCursor(state);
-      while (state.OutputCursor % 4 != 0) {
-        if (!AppendU8(state, 0)) return Placement::kFailed;
-      }
-      SeekDestination(state, slotOffset);
-      WriteU32(state.destination, state.OutputCursor);
-      table.sourceAddress[k] = sourceAddress;
-      table.outputAddress[k] = state.OutputCursor;
-      return Placement::kPlacedNow;
-    }
+  const uint32_t k = FindSlot(table, sourceAddress);
+  if (k == kTableSlots) {
+    state.failure = TransferResult::kTooManyBlocks;
+    return Placement::kFailed;
   }
-  state.failure = TransferResult::kTooManyBlocks;
-  return Placement::kFailed;
+  if (table.sourceAddress[k] == sourceAddress) {
+    WriteU32(state.destination, table.outputAddress[k]);
+    return Placement::kAlreadyPlaced;
+  }
+  SeekDestinationToCursor(state);
+  while (state.OutputCursor % 4 != 0) {
+    if (!AppendU8(state, 0)) return Placement::kFailed;
+  }
+  SeekDestination(state, slotOffset);
+  WriteU32(state.destination, state.OutputCursor);
+  table.sourceAddress[k] = sourceAddress;
+  table.outputAddress[k] = state.OutputCursor;
+  return Placement::kPlacedNow;
 }
 
 namespace {
