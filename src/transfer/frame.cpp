@@ -155,15 +155,6 @@ void SeekSource(TransferState& state, uint32_t address) {
   state.sourceStreamOffset = state.sourcePosition;
 }
 
-uint32_t ReadSourceU8(TransferState& state) {
-  if (state.sourcePosition >= state.sourceSize) {
-    ++state.sourcePosition;
-    return 0;
-  }
-  ++state.sourcePosition;
-  return ReadSourceByte(state);
-}
-
 uint32_t ReadSourceU32(TransferState& state) {
   if (state.sourcePosition + 4 <= state.sourceSize) {
     state.sourcePosition += 4;
@@ -176,33 +167,11 @@ uint32_t ReadSourceU32(TransferState& state) {
   return value;
 }
 
-bool SourceHolds(const TransferState& state, uint32_t byteCount) {
-  return state.sourcePosition + byteCount <= state.sourceSize;
-}
-
 void SeekDestination(TransferState& state, uint32_t address) {
   std::fseek(state.destination, static_cast<long>(FileOffset(address)), SEEK_SET);
 }
 
 void SeekDestinationToCursor(TransferState& state) { SeekDestination(state, state.OutputCursor); }
-
-bool ReserveOutput(TransferState& state, uint64_t byteCount) {
-  // The cursor started at or above the cartridge bit; its distance from it is the file offset
-  // the next byte would take if no address wrapped.
-  const uint64_t offset = static_cast<uint64_t>(state.OutputCursor) - kCartridgeBase;
-  if (offset + byteCount > kWindowSize) {
-    state.failure = TransferResult::kOutputTooLarge;
-    return false;
-  }
-  return true;
-}
-
-bool AppendU8(TransferState& state, uint8_t value) {
-  if (!ReserveOutput(state, 1)) return false;
-  WriteU8(state.destination, value);
-  state.OutputCursor += 1;
-  return true;
-}
 
 bool AppendU32(TransferState& state, uint32_t value) {
   if (!ReserveOutput(state, 4)) return false;

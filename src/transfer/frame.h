@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "image/address.h"
+#include "image/platform.h"
+
 enum class TransferResult {
   kOk,
   kOutputTooLarge,  // a byte would land at a file offset past the 32 MiB window
@@ -63,16 +66,56 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
 
 // Source access, positioned by cartridge address; bytes past the source's end read as 0.
 void SeekSource(TransferState& state, uint32_t address);
-uint32_t ReadSourceU8(TransferState& state);
+inline uint32_t ReadSourceU8(TransferState& state);
 uint32_t ReadSourceU32(TransferState& state);
-bool SourceHolds(const TransferState& state, uint32_t byteCount);  // from the current position
+inline bool SourceHolds(const TransferState& state, uint32_t byteCount);  // from the position
 
 // Destination access. Appends land at the destination's current position, which the caller has
 // set to the OutputCursor; each checks the 32 MiB window first and advances the OutputCursor.
 void SeekDestination(TransferState& state, uint32_t address);
 void SeekDestinationToCursor(TransferState& state);
-bool ReserveOutput(TransferState& state, uint64_t byteCount);
-bool AppendU8(TransferState& state, uint8_t value);
+inline bool ReserveOutput(TransferState& state, uint64_t byteCount);
+inline bool AppendU8(TransferState& state, uint8_t value);
 bool AppendU32(TransferState& state, uint32_t value);
 // Copies byteCount bytes from the source's current position to the end of the output.
 bool AppendSourceBytes(TransferState& state, uint32_t byteCount);
+
+// Track streams are copied a byte at a time through these, so they are defined here, where the
+// phases can inline them.
+
+inline uint32_t ReadSourceU8(TransferState& state) {
+  if (state.sourcePosition >= state.sourceSize) {
+    ++state.sourcePosition;
+    return 0;
+  }
+  ++state.sourcePosition;
+  const int byte = ReadByteUnlocked(state.source);
+  if (byte == EOF) {
+    state.sourceStreamKnown = false;
+    return 0;
+  }
+  ++state.sourceStreamOffset;
+  return static_cast<uint32_t>(byte);
+}
+
+inline bool SourceHolds(const TransferState& state, uint32_t byteCount) {
+  return state.sourcePosition + byteCount <= state.sourceSize;
+}
+
+inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
+  // The cursor started at or above the cartridge bit; its distance from it is the file offset
+  // the next byte would take if no address wrapped.
+  const uint64_t offset = static_cast<uint64_t>(state.OutputCursor) - kCartridgeBase;
+  if (offset + byteCount > kWindowSize) {
+    state.failure = TransferResult::kOutputTooLarge;
+    return false;
+  }
+  return true;
+}
+
+inline bool AppendU8(TransferState& state, uint8_t value) {
+  if (!ReserveOutput(state, 1)) return false;
+  WriteByteUnlocked(state.destination, value);
+  state.OutputCursor += 1;
+  return true;
+}
