@@ -68,11 +68,13 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
   ClearTable(state.BlockTable);
   ClearTable(state.ListTable);
   SeekSource(state, songListAddress);
-  SeekDestination(state, baseAddress);
   if (extractMode) {
     // The bank header is the arrangement the locator looks for, so a bank is a valid source.
-    WriteU32(destination, FileOffset(baseAddress) + kCartridgeBase + kBankHeaderSize);
-    for (uint32_t word : kSignature) WriteU32(destination, word);
+    WriteSlot(state, FileOffset(baseAddress),
+              FileOffset(baseAddress) + kCartridgeBase + kBankHeaderSize);
+    for (uint32_t i = 0; i < 3; ++i) {
+      WriteSlot(state, FileOffset(baseAddress) + 4 + 4 * i, kSignature[i]);
+    }
     baseAddress += kBankHeaderSize;
   }
 
@@ -104,15 +106,13 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
     return Placement::kFailed;
   }
   if (table.sourceAddress[k] == sourceAddress) {
-    WriteU32(state.destination, table.outputAddress[k]);
+    WriteSlot(state, slotOffset, table.outputAddress[k]);
     return Placement::kAlreadyPlaced;
   }
-  SeekDestinationToCursor(state);
   while (state.OutputCursor % 4 != 0) {
     if (!AppendU8(state, 0)) return Placement::kFailed;
   }
-  SeekDestination(state, slotOffset);
-  WriteU32(state.destination, state.OutputCursor);
+  WriteSlot(state, slotOffset, state.OutputCursor);
   table.sourceAddress[k] = sourceAddress;
   table.outputAddress[k] = state.OutputCursor;
   return Placement::kPlacedNow;
@@ -167,11 +167,41 @@ uint32_t ReadSourceU32(TransferState& state) {
   return value;
 }
 
-void SeekDestination(TransferState& state, uint32_t address) {
-  std::fseek(state.destination, static_cast<long>(FileOffset(address)), SEEK_SET);
+void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
+  PatchWindow& window = state.window;
+  bool whole = true;
+  for (uint32_t k = 0; k < 4; ++k) {
+    const uint32_t at = slotOffset + k;
+    if (window.length != 0 && at >= window.offset && at < window.offset + window.length) {
+      window.bytes[at - window.offset] = static_cast<uint8_t>(value >> (8 * k));
+    } else {
+      whole = false;
+    }
+  }
+  if (whole) return;
+  std::fseek(state.destination, static_cast<long>(slotOffset), SEEK_SET);
+  WriteU32(state.destination, value);
+  state.destinationAtCursor = false;
 }
 
-void SeekDestinationToCursor(TransferState& state) { SeekDestination(state, state.OutputCursor); }
+void OpenPatchWindow(TransferState& state, uint32_t address, uint32_t length) {
+  state.window.offset = FileOffset(address);
+  state.window.length = std::min(length, kPatchWindowSize);
+}
+
+void FlushPatchWindow(TransferState& state) {
+  PatchWindow& window = state.window;
+  if (window.length == 0) return;
+  std::fseek(state.destination, static_cast<long>(window.offset), SEEK_SET);
+  std::fwrite(window.bytes, 1, window.length, state.destination);
+  state.destinationAtCursor = false;
+  window.length = 0;
+}
+
+void MoveDestinationToCursor(TransferState& state) {
+  std::fseek(state.destination, static_cast<long>(FileOffset(state.OutputCursor)), SEEK_SET);
+  state.destinationAtCursor = true;
+}
 
 bool AppendU32(TransferState& state, uint32_t value) {
   if (!ReserveOutput(state, 4)) return false;

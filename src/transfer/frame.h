@@ -34,6 +34,16 @@ struct RelocationTable {
   uint32_t outputAddress[kTableSlots];
 };
 
+// Output bytes behind the cursor held in memory while their pointer slots are filled in, then
+// written in one go: a header's track slots, or the entries of the list being walked. Each
+// write elsewhere behind the cursor costs a seek and a flush of the stream.
+inline constexpr uint32_t kPatchWindowSize = 128 * 12;
+struct PatchWindow {
+  uint32_t offset;  // file offset of bytes[0]
+  uint32_t length;  // 0: closed
+  uint8_t bytes[kPatchWindowSize];
+};
+
 // All state of one transfer, owned by the call.
 struct TransferState {
   std::FILE* source;
@@ -52,15 +62,17 @@ struct TransferState {
   // sourceStreamKnown, which a failed read clears.
   uint64_t sourceStreamOffset;
   bool sourceStreamKnown;
+  bool destinationAtCursor;  // the destination stream stands at the OutputCursor
+  PatchWindow window;
 };
 
 enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
 
 // Looks sourceAddress up in table (a match is tested before the free slot, so 0 finds the first
-// free slot's 0). On a match writes the recorded output address at the destination's current
-// position, the pointer slot at slotOffset. Otherwise zero-fills the output to a multiple of 4,
-// writes the OutputCursor into the slot, records the pair and leaves the destination at the
-// slot's end. kFailed (state.failure set) when the table is full or the fill leaves the window.
+// free slot's 0). On a match writes the recorded output address into the pointer slot at file
+// offset slotOffset. Otherwise zero-fills the output to a multiple of 4, writes the OutputCursor
+// into the slot and records the pair: the caller then appends the block. kFailed (state.failure
+// set) when the table is full or the fill leaves the window.
 Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
                      uint32_t slotOffset);
 
@@ -70,15 +82,20 @@ inline uint32_t ReadSourceU8(TransferState& state);
 uint32_t ReadSourceU32(TransferState& state);
 inline bool SourceHolds(const TransferState& state, uint32_t byteCount);  // from the position
 
-// Destination access. Appends land at the destination's current position, which the caller has
-// set to the OutputCursor; each checks the 32 MiB window first and advances the OutputCursor.
-void SeekDestination(TransferState& state, uint32_t address);
-void SeekDestinationToCursor(TransferState& state);
+// Output behind the cursor. WriteSlot writes a word at a file offset, into the patch window when
+// it lies there. The window opens over length bytes at address (the caller fills bytes[]) and is
+// written out by FlushPatchWindow.
+void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value);
+void OpenPatchWindow(TransferState& state, uint32_t address, uint32_t length);
+void FlushPatchWindow(TransferState& state);
+
+// Appends at the OutputCursor: each checks the 32 MiB window first and advances the cursor.
 inline bool ReserveOutput(TransferState& state, uint64_t byteCount);
 inline bool AppendU8(TransferState& state, uint8_t value);
 bool AppendU32(TransferState& state, uint32_t value);
 // Copies byteCount bytes from the source's current position to the end of the output.
 bool AppendSourceBytes(TransferState& state, uint32_t byteCount);
+void MoveDestinationToCursor(TransferState& state);
 
 // Track streams are copied a byte at a time through these, so they are defined here, where the
 // phases can inline them.
@@ -110,6 +127,7 @@ inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
     state.failure = TransferResult::kOutputTooLarge;
     return false;
   }
+  if (!state.destinationAtCursor) MoveDestinationToCursor(state);
   return true;
 }
 

@@ -39,39 +39,64 @@ bool CopyWaveTable(TransferState& state) {
   return true;
 }
 
-// A sample or wave table entry; the source stands at its data word, the destination at the
-// output entry's data word (slotOffset).
-bool TransferDataBlock(TransferState& state, uint32_t slotOffset, bool waveTable) {
-  const uint32_t data = ReadSourceU32(state);
+// A sample or wave table entry whose data word, data, fills the pointer slot at slotOffset.
+bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset, bool waveTable) {
   if (!IsCartridgePointer(data)) return true;
   const Placement placement = PlaceBlock(state, state.BlockTable, data, slotOffset);
   if (placement == Placement::kFailed) return false;
   if (placement == Placement::kAlreadyPlaced) return true;
   SeekSource(state, data);
-  SeekDestinationToCursor(state);
   return waveTable ? CopyWaveTable(state) : CopySample(state, data);
 }
 
-bool TransferListEntries(TransferState& state, uint32_t slot) {
-  const uint32_t list = state.ListTable.sourceAddress[slot];
-  const uint32_t output = state.ListTable.outputAddress[slot];
-  for (uint32_t k = 0; k < kMaxListEntries; ++k) {
-    SeekSource(state, list + kEntrySize * k);
-    const uint32_t dataSlot = output + kEntrySize * k + 4;
-    SeekDestination(state, dataSlot);
+uint32_t WordAt(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+void PutWord(uint8_t* bytes, uint32_t value) {
+  for (uint32_t k = 0; k < 4; ++k) bytes[k] = static_cast<uint8_t>(value >> (8 * k));
+}
+
+// Reads the list from the source as CopyInstrumentList copied it (up to the first invalid entry,
+// at most 128) and opens the patch window over its copy, which therefore holds the same bytes.
+// Returns the number of entries.
+uint32_t LoadList(TransferState& state, uint32_t list, uint32_t output) {
+  SeekSource(state, list);
+  uint8_t* entry = state.window.bytes;
+  uint32_t count = 0;
+  for (; count < kMaxListEntries; ++count, entry += kEntrySize) {
     const uint32_t word0 = ReadSourceU32(state);
-    if (!IsValidInstrumentEntry(word0)) return true;
+    if (!IsValidInstrumentEntry(word0)) break;
+    PutWord(entry, word0);
+    PutWord(entry + 4, ReadSourceU32(state));
+    PutWord(entry + 8, ReadSourceU32(state));
+  }
+  OpenPatchWindow(state, output, kEntrySize * count);
+  return count;
+}
+
+bool TransferListEntries(TransferState& state, uint32_t slot) {
+  const uint32_t output = state.ListTable.outputAddress[slot];
+  const uint32_t count = LoadList(state, state.ListTable.sourceAddress[slot], output);
+  for (uint32_t k = 0; k < count; ++k) {
+    const uint8_t* entry = state.window.bytes + kEntrySize * k;
+    const uint32_t word0 = WordAt(entry);
+    const uint32_t data = WordAt(entry + 4);
+    const uint32_t third = WordAt(entry + 8);
+    const uint32_t dataSlot = FileOffset(output + kEntrySize * k + 4);
     const uint32_t typeNumber = word0 & 0x07;
     bool ok = true;
     if (typeNumber == kWaveTableType) {
-      ok = TransferDataBlock(state, FileOffset(dataSlot), true);
+      ok = TransferDataBlock(state, data, dataSlot, true);
     } else if ((word0 & kNestedBits) != 0) {
-      ok = TransferNestedEntry(state, slot, k, word0);
+      ok = TransferNestedEntry(state, slot, k, word0, data, third);
     } else if (typeNumber == 0) {
-      ok = TransferDataBlock(state, FileOffset(dataSlot), false);
+      ok = TransferDataBlock(state, data, dataSlot, false);
     }
     if (!ok) return false;
   }
+  FlushPatchWindow(state);
   return true;
 }
 

@@ -10,7 +10,6 @@ bool IsValidInstrumentEntry(uint32_t word0) {
 
 bool CopyInstrumentList(TransferState& state, uint32_t listAddress) {
   SeekSource(state, listAddress);
-  SeekDestinationToCursor(state);
   for (uint32_t n = 0; n < kMaxListEntries; ++n) {
     const uint32_t word0 = ReadSourceU32(state);
     if (!IsValidInstrumentEntry(word0)) break;
@@ -27,7 +26,6 @@ bool TransferInstrumentLists(TransferState& state) {
     const uint32_t header = state.BlockTable.sourceAddress[j];
     const uint32_t output = state.BlockTable.outputAddress[j];
     SeekSource(state, header + 4);
-    SeekDestination(state, output + 4);
     const uint32_t list = ReadSourceU32(state);
     if (!IsCartridgePointer(list)) continue;
     const Placement placement = PlaceBlock(state, state.ListTable, list, FileOffset(output + 4));

@@ -10,7 +10,6 @@
 
 #include "transfer/frame.h"
 
-// Handles entry entryIndex of the list in ListTable slot listSlot, whose word 0 has just been
-// read; the source stands at the entry's data word. Leaves both streams anywhere.
+// Handles entry entryIndex of the list in ListTable slot listSlot, given its three words.
 bool TransferNestedEntry(TransferState& state, uint32_t listSlot, uint32_t entryIndex,
-                         uint32_t word0);
+                         uint32_t word0, uint32_t nestedList, uint32_t keyMap);

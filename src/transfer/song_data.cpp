@@ -1,7 +1,8 @@
 #include "transfer/song_data.h"
 
+#include <algorithm>
+
 #include "image/address.h"
-#include "image/stream_io.h"
 
 namespace {
 
@@ -34,7 +35,6 @@ bool CopyTrack(TransferState& state, uint32_t trackStart, uint32_t outputStart) 
 // Copies a header placed now, then its tracks.
 bool CopySongHeader(TransferState& state, uint32_t header) {
   SeekSource(state, header);
-  SeekDestinationToCursor(state);
   const uint32_t output = state.OutputCursor;
   const uint32_t first = ReadSourceU32(state);
   if (!AppendU32(state, first)) return false;
@@ -43,16 +43,18 @@ bool CopySongHeader(TransferState& state, uint32_t header) {
   for (uint32_t i = 0; i <= trackCount; ++i) {
     if (!AppendU32(state, 0)) return false;
   }
+  // The track slots are filled in memory as each track's copy begins, and written at the end.
+  OpenPatchWindow(state, output + 8, 4 * trackCount);
+  std::fill(state.window.bytes, state.window.bytes + 4 * trackCount, uint8_t{0});
   for (uint32_t t = 0; t < trackCount; ++t) {
     SeekSource(state, header + 8 + 4 * t);
-    SeekDestination(state, output + 8 + 4 * t);
     const uint32_t track = ReadSourceU32(state);
     const uint32_t trackOutput = state.OutputCursor;
-    WriteU32(state.destination, trackOutput);
+    WriteSlot(state, FileOffset(output + 8 + 4 * t), trackOutput);
     SeekSource(state, track);
-    SeekDestination(state, trackOutput);
     if (!CopyTrack(state, track, trackOutput)) return false;
   }
+  FlushPatchWindow(state);
   return true;
 }
 
@@ -62,7 +64,6 @@ bool TransferSongData(TransferState& state, uint32_t songListAddress, uint32_t b
   state.SongHeaderCount = 0;
   for (uint32_t i = 0; i < state.SongCount; ++i) {
     SeekSource(state, songListAddress + 8 * i);
-    SeekDestination(state, baseAddress + 8 * i);
     const uint32_t header = ReadSourceU32(state);
     const Placement placement =
         PlaceBlock(state, state.BlockTable, header, FileOffset(baseAddress + 8 * i));
