@@ -25,6 +25,12 @@ Bytes ReadAll(std::FILE* stream) {
   return out;
 }
 
+uint32_t WordAt(const Bytes& bytes, size_t offset) {
+  uint32_t word = 0;
+  for (size_t k = 0; k < 4; ++k) word |= static_cast<uint32_t>(bytes.at(offset + k)) << (8 * k);
+  return word;
+}
+
 namespace {
 
 std::string HexAround(const Bytes& bytes, size_t offset) {

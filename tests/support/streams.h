@@ -14,6 +14,9 @@ std::FILE* StreamOf(const Bytes& bytes);
 // The whole content of a stream; leaves it at its end.
 Bytes ReadAll(std::FILE* stream);
 
+// The little-endian word at offset (out of range past the end).
+uint32_t WordAt(const Bytes& bytes, size_t offset);
+
 // Fails with the first differing offset, its address in a bank or image, and a few bytes of
 // hex from each side.
 void ExpectSameBytes(const Bytes& want, const Bytes& got);

@@ -24,8 +24,7 @@ using Words = std::vector<std::pair<size_t, uint32_t>>;  // offset in the bank, 
 
 void ExpectWords(const Bytes& bank, const Words& words) {
   for (const auto& [offset, value] : words) {
-    SCOPED_TRACE(offset);
-    ExpectSameBytes(LittleEndian({value}), Bytes(bank.begin() + offset, bank.begin() + offset + 4));
+    EXPECT_EQ(WordAt(bank, offset), value) << std::hex << "the word at 0x" << offset;
   }
 }
 
@@ -136,8 +135,8 @@ TEST(InstrumentData, SampleLengthWordSetsTheDataCopied) {
     const std::string notice = c.notice ? "812ABCD\n" : "";
     EXPECT_TRUE(run.console.ends_with("Instrument Data...\n" + notice)) << run.console;
     ASSERT_EQ(run.output.size(), c.size);
-    const size_t shown = std::min<size_t>(c.size - 0x44, 8);
-    ExpectSameBytes(Pattern(static_cast<uint32_t>(shown), 0x40),
+    const auto shown = static_cast<uint32_t>(std::min<size_t>(c.size - 0x44, 8));
+    ExpectSameBytes(Pattern(shown, 0x40),
                     Bytes(run.output.begin() + 0x44, run.output.begin() + 0x44 + shown));
   }
 }

@@ -6,12 +6,6 @@
 
 namespace {
 
-uint32_t WordAt(const Bytes& bytes, size_t offset) {
-  uint32_t word = 0;
-  for (size_t k = 0; k < 4; ++k) word |= static_cast<uint32_t>(bytes.at(offset + k)) << (8 * k);
-  return word;
-}
-
 // One song at 0x08000100 whose header at 0x08000200 has the given tracks; no instrument list.
 ImageBuilder OneSong(uint32_t firstWord, const std::vector<uint32_t>& tracks) {
   ImageBuilder image;
