@@ -9,7 +9,7 @@
 
 #include "image/address.h"
 #include "image/audio_locator.h"
-#include "image_builder.h"
+#include "support/small_image.h"
 #include "support/streams.h"
 #include "transfer/frame.h"
 
@@ -43,37 +43,9 @@ void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
 void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
 void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
-namespace {
-
-constexpr uint32_t A(uint32_t offset) { return 0x08000000 + offset; }
-
-// Every kind of block: shared song headers, tracks with address commands, a sample past the
-// large-sample notice, a wave table, a nested list with a key map, a list naming itself.
-ImageBuilder RichImage() {
-  ImageBuilder image;
-  image.PutSignature(0x40, A(0x100));
-  image.PutSongList(0x100, {{A(0x200), 1}, {A(0x240), 2}, {A(0x200), 3}});
-  image.PutSongHeader(0x200, 0x00A00002, A(0x400), {A(0x300), A(0x340)});
-  image.PutSongHeader(0x240, 0x00A00001, A(0x480), {A(0x300)});
-  image.PutTrack(0x300, {0xBC, 0x00, 0xB2, 0x08, 0x03, 0x00, 0x08, 0xCF, 0xB3});
-  image.PutTrack(0x309, {0x07, 0x03, 0x00, 0x08, 0xB1});
-  image.PutTrack(0x340, {0xCF, 0x3C, 0x60, 0xB1});
-  image.PutInstrumentList(0x400, {{0x00003C00, A(0x1000), 0x00FF00FF},
-                                  {0x00003C03, A(0x600), 0},
-                                  {0x00000040, A(0x480), A(0x700)},
-                                  {0x00000080, A(0x400), 0}});
-  image.PutInstrumentList(0x480, {{0x00003C00, A(0x800), 0x00FF00FF}});
-  image.PutWaveTable(0x600, Pattern(16, 0x10));
-  image.PutKeyMap(0x700, Pattern(128, 0x20));
-  image.PutSample(0x800, 0x40, Pattern(0x40, 0x30));
-  image.PutSample(0x1000, 0x120000, Pattern(0x120000, 0x40));
-  return image;
-}
-
-}  // namespace
-
 TEST(Allocation, EngineAllocatesNothingWhileItRuns) {
-  const Bytes rich = RichImage().bytes();
+  // With a sample past the large-sample notice, read from beyond the end of the source.
+  const Bytes rich = EveryKindOfBlock().PutSample(0x08000420, 0x00100001, {}).bytes();
   const struct {
     const char* name;
     Bytes image;
@@ -83,7 +55,7 @@ TEST(Allocation, EngineAllocatesNothingWhileItRuns) {
       {"extract", rich, 0, TransferResult::kOk},
       {"insert", rich, 0x301, TransferResult::kOk},
       {"insert crossing the window", rich, kWindowSize - 0x1000, TransferResult::kOutputTooLarge},
-      {"extract, cut inside a track", RichImage().Resize(0x305).bytes(), 0,
+      {"extract, cut inside a track", EveryKindOfBlock().Resize(0x605).bytes(), 0,
        TransferResult::kTrackPastEnd},
   };
   for (const auto& row : rows) {
@@ -109,7 +81,7 @@ TEST(Allocation, EngineAllocatesNothingWhileItRuns) {
     std::fclose(source);
     std::fclose(destination);
     EXPECT_EQ(probe, 1);
-    EXPECT_EQ(songList, A(0x100));
+    EXPECT_EQ(songList, 0x08000100u);
     EXPECT_EQ(result, row.result);
     EXPECT_EQ(during, 0);
   }

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "image/audio_locator.h"
+#include "support/small_image.h"
 #include "support/streams.h"
 
 namespace {
@@ -21,14 +22,11 @@ TEST(TransferFrame, EmptySongListGivesBankHeaderAndTerminator) {
     const TransferRun run = Extract(image.bytes(), 0x08000100);
     EXPECT_EQ(run.result, TransferResult::kOk);
     EXPECT_EQ(run.console, kAnnouncements);
-    ExpectSameBytes(
-        {
-            0x10, 0x00, 0x00, 0x08,                          // song list at 0x08000010
-            0x4A, 0x68, 0x88, 0x88, 0x00, 0x28, 0x04, 0xD1,  // signature
-            0x08, 0x1C, 0x19, 0x1C,                          //
-            0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,  // 0x10 terminator
-        },
-        run.output);
+    ExpectSameBytes(LittleEndian({
+                        0x08000010, 0x8888684A, 0xD1042800, 0x1C191C08,  // bank header
+                        0, 0,                                            // 0x10 terminator
+                    }),
+                    run.output);
   }
 }
 
@@ -91,29 +89,7 @@ TEST(TransferFrame, SongHeadersAndInstrumentDataNeverShareACopy) {
 }
 
 TEST(TransferFrame, BankIsASourceThatGivesTheSameBankAgain) {
-  // Every list in the bank is followed by a word that ends it: a sample header starting with 0,
-  // or a key map whose first byte has type number 5.
-  ImageBuilder image;
-  image.PutSongList(0x08000100,
-                    {{0x08000200, 0x0000AA01}, {0x08000240, 0x0000AA02}, {0x08000200, 0x0000AA03}});
-  image.PutSongHeader(0x08000200, 2, 0x08000300, {0x08000600, 0x08000610});
-  image.PutSongHeader(0x08000240, 1, 0x08000300, {0x08000600});
-  image.PutTrack(0x08000600, {0x01, 0xB2, 0x05, 0x06, 0x00, 0x08,  //
-                              0xB3, 0x10, 0x06, 0x00, 0x08, 0xB1});
-  image.PutTrack(0x08000610, {0x20, 0xB1});
-  image.PutInstrumentList(0x08000300, {{0x00003C00, 0x08000400, 0},       // sample
-                                       {0x40, 0x08000380, 0x08000500},    // nested, key map
-                                       {0x03, 0x08000480, 0},             // wave table
-                                       {0x01, 0x08000400, 0x08000400},    // no data
-                                       {0x80, 0x08000300, 0x08000500}});  // names its own list
-  image.PutInstrumentList(0x08000380, {{0x00003C00, 0x08000420, 0},       // sample
-                                       {0x43, 0x08000500, 0}});  // wave table on the key map
-  image.PutSample(0x08000400, 5, Pattern(5, 0x10));
-  image.PutSample(0x08000420, 0xFFFFFFFD, {0x77, 0x66});
-  image.PutWaveTable(0x08000480, Pattern(16, 0x30));
-  image.PutKeyMap(0x08000500, Pattern(128, 0x05));
-
-  const TransferRun first = Extract(image.bytes(), 0x08000100);
+  const TransferRun first = Extract(EveryKindOfBlock().bytes(), 0x08000100);
   ASSERT_EQ(first.result, TransferResult::kOk);
   EXPECT_EQ(first.output.size(), 0x176u);
   std::FILE* bank = StreamOf(first.output);
