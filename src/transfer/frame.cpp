@@ -120,17 +120,6 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
 
 namespace {
 
-// One byte of the source stream, from inside the source; 0 when the read fails.
-uint32_t ReadSourceByte(TransferState& state) {
-  const int byte = ReadByteUnlocked(state.source);
-  if (byte == EOF) {
-    state.sourceStreamKnown = false;
-    return 0;
-  }
-  ++state.sourceStreamOffset;
-  return static_cast<uint32_t>(byte);
-}
-
 // Brings the source stream to offset without a seek when it stands there or a little before it.
 bool SkipSourceTo(TransferState& state, uint64_t offset) {
   if (!state.sourceStreamKnown || offset < state.sourceStreamOffset) return false;
@@ -159,7 +148,7 @@ uint32_t ReadSourceU32(TransferState& state) {
   if (state.sourcePosition + 4 <= state.sourceSize) {
     state.sourcePosition += 4;
     uint32_t value = 0;
-    for (int k = 0; k < 4; ++k) value |= ReadSourceByte(state) << (8 * k);
+    for (int k = 0; k < 4; ++k) value |= ReadSourceStreamByte(state) << (8 * k);
     return value;
   }
   uint32_t value = 0;

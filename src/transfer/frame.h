@@ -100,12 +100,8 @@ void MoveDestinationToCursor(TransferState& state);
 // Track streams are copied a byte at a time through these, so they are defined here, where the
 // phases can inline them.
 
-inline uint32_t ReadSourceU8(TransferState& state) {
-  if (state.sourcePosition >= state.sourceSize) {
-    ++state.sourcePosition;
-    return 0;
-  }
-  ++state.sourcePosition;
+// One byte of the source stream, which stands inside the source; 0 when the read fails.
+inline uint32_t ReadSourceStreamByte(TransferState& state) {
   const int byte = ReadByteUnlocked(state.source);
   if (byte == EOF) {
     state.sourceStreamKnown = false;
@@ -113,6 +109,15 @@ inline uint32_t ReadSourceU8(TransferState& state) {
   }
   ++state.sourceStreamOffset;
   return static_cast<uint32_t>(byte);
+}
+
+inline uint32_t ReadSourceU8(TransferState& state) {
+  if (state.sourcePosition >= state.sourceSize) {
+    ++state.sourcePosition;
+    return 0;
+  }
+  ++state.sourcePosition;
+  return ReadSourceStreamByte(state);
 }
 
 inline bool SourceHolds(const TransferState& state, uint32_t byteCount) {
