@@ -1,7 +1,56 @@
 // The small images the whole-run and allocation tests share, and what the tool makes of them.
 #pragma once
 
+#include <string>
+
 #include "image_builder.h"
+
+inline std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+
+// One song whose header has no tracks and no instrument list; the song list at 0x08000100.
+inline const std::string kSource = Text(ImageBuilder(0x220)
+                                            .PutSignature(0x40, 0x08000100)
+                                            .PutSongList(0x100, {{0x08000200, 0x11223344}})
+                                            .PutSongHeader(0x200, 0x60504000, 0, {})
+                                            .bytes());
+inline const std::string kBank = Text(LittleEndian({
+    0x08000010, 0x8888684A, 0xD1042800, 0x1C191C08,  // 0x00 bank header
+    0x08000020, 0x11223344, 0, 0,                    // 0x10 song list: header at 0x20
+    0x60504000, 0,                                   // 0x20 song header, no instrument list
+}));
+// A target, and the source inserted onto it at 0x080002F0.
+inline const std::string kTarget(0x2F0, '\xEE');
+inline const std::string kInserted = kTarget + Text(LittleEndian({
+                                                   0x08000300, 0x11223344, 0, 0,  // 0x2F0 song list
+                                                   0x60504000, 0,  // 0x300 song header
+                                               }));
+// The same song with one track that has no end byte: its song data phase fails.
+inline const std::string kNoEndByte = Text(ImageBuilder()
+                                               .PutSignature(0x40, 0x08000100)
+                                               .PutSongList(0x100, {{0x08000200, 0x11223344}})
+                                               .PutSongHeader(0x200, 0x00000001, 0, {0x08000210})
+                                               .PutTrack(0x210, {0x01, 0x02})
+                                               .bytes());
+
+inline const std::string kBanner = "Sonvault, Release 1\n\n";
+inline const std::string kPhases =
+    "Beginning ripping...\nTransferring Song List...\nTransferring Song Data...\n"
+    "Transferring Instrument Lists...\nTransferring Instrument Data...\n";
+
+// Console text as the tool's standard output holds it: on Windows a text-mode stream writes
+// every "\n" as "\r\n".
+inline std::string ConsoleText(const std::string& text) {
+#if defined(_WIN32)
+  std::string out;
+  for (char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+#else
+  return text;
+#endif
+}
 
 // Every kind of block, some shared and one list naming itself; the song list at 0x08000100.
 // Every list in its bank is followed by a word that ends it: a sample header starting with 0, or

@@ -1,14 +1,19 @@
 #include "support/tool_runner.h"
 
-#include <atomic>
-#include <cstdlib>
+#include <gtest/gtest.h>
+
+#include <csignal>
 #include <fstream>
 #include <random>
 #include <sstream>
 
+#include "support/streams.h"
+
 #if !defined(_WIN32)
 #include <fcntl.h>
+#include <grp.h>
 #include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -17,13 +22,10 @@
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
-  static std::atomic<unsigned> counter{0};
   std::random_device seed;
-  const fs::path base = fs::temp_directory_path();
-  for (;;) {
-    path_ = base / ("sonvault-test-" + std::to_string(seed()) + "-" + std::to_string(counter++));
-    if (fs::create_directory(path_)) return;
-  }
+  do {
+    path_ = fs::temp_directory_path() / ("sonvault-test-" + std::to_string(seed()));
+  } while (!fs::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -31,10 +33,6 @@ TempDir::~TempDir() {
   fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
   fs::remove_all(path_, ignored);
 }
-
-#if !defined(_WIN32)
-std::string ToolPath() { return SONVAULT_EXE; }
-#endif
 
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
@@ -48,53 +46,72 @@ void WriteFile(const std::string& path, const std::string& bytes) {
   out << bytes;
 }
 
+Files FilesIn(const TempDir& dir) {
+  Files files;
+  for (const auto& entry : fs::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    files[name] = entry.is_directory() ? "(folder)" : ReadFile(dir / name);
+  }
+  return files;
+}
+
+void ExpectSameFiles(const Files& want, const Files& got) {
+  for (const auto& [name, bytes] : want) {
+    SCOPED_TRACE(name);
+    const auto found = got.find(name);
+    if (found == got.end()) {
+      ADD_FAILURE() << name << " went";
+    } else {
+      ExpectSameBytes(Bytes(bytes.begin(), bytes.end()),
+                      Bytes(found->second.begin(), found->second.end()));
+    }
+  }
+  for (const auto& entry : got)
+    EXPECT_EQ(want.count(entry.first), 1u) << entry.first << " appeared";
+}
+
 #if !defined(_WIN32)
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
-    }
-  }
-  return out + "'";
+constexpr int kSetupFailed = 125;
+constexpr uid_t kNobody = 65534;
+
+// Reads a pipe to its end and closes it.
+std::string Drain(int pipe) {
+  std::string text;
+  char chunk[4096];
+  ssize_t got;
+  while ((got = read(pipe, chunk, sizeof chunk)) > 0) text.append(chunk, static_cast<size_t>(got));
+  close(pipe);
+  return text;
 }
 
 }  // namespace
 
 ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args,
-                const std::string& input) {
-  TempDir io;
-  const std::string inPath = io / "stdin";
-  const std::string outPath = io / "stdout";
-  const std::string errPath = io / "stderr";
-  WriteFile(inPath, input);
-  std::string command = "cd " + Quote(workDir) + " && exec " + Quote(ToolPath());
-  for (const std::string& arg : args) {
-    command += ' ';  // not " " + Quote(arg): GCC 12 misreports it as an overlapping copy
-    command += Quote(arg);
-  }
-  command += " <" + Quote(inPath) + " >" + Quote(outPath) + " 2>" + Quote(errPath);
-  const int raw = std::system(command.c_str());
-  ToolRun run{-1, ReadFile(outPath), ReadFile(errPath)};
-  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
-  return run;
+                const std::string& typed, const std::string& programName) {
+  return RunToolUnder({}, workDir, args, typed, programName);
 }
-#endif
 
-#if !defined(_WIN32)
-ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programName,
-                        const std::vector<std::string>& args, const std::string& typed) {
-  ConsoleRun result{{-1, "", ""}, 0};
-  TempDir io;
-  const std::string outPath = io / "stdout";
-  const std::string errPath = io / "stderr";
+ToolRun RunToolUnder(const LaunchConditions& conditions, const std::string& workDir,
+                     const std::vector<std::string>& args, const std::string& typed,
+                     const std::string& programName) {
+  ToolRun run{-1, "", "", typed.size()};
+  TempDir reachable;
+  std::string tool = SONVAULT_EXE;
+  if (conditions.unprivileged) {
+    // A copy in a folder anyone may enter, wherever the build folder is.
+    const fs::perms all = fs::perms::owner_all | fs::perms::group_read | fs::perms::group_exec |
+                          fs::perms::others_read | fs::perms::others_exec;
+    tool = reachable / "sonvault";
+    fs::copy_file(SONVAULT_EXE, tool);
+    fs::permissions(reachable.path(), all);
+    fs::permissions(tool, all);
+  }
+  // The console in canonical mode without echo; its end-of-input key ends input only at the
+  // start of a line.
   const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0) return result;
-  const int terminal = grantpt(master) == 0 && unlockpt(master) == 0
+  const int terminal = master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0
                            ? open(ptsname(master), O_RDWR | O_NOCTTY | O_CLOEXEC)
                            : -1;
   termios mode{};
@@ -102,88 +119,52 @@ ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programNa
   mode.c_lflag |= ICANON;
   mode.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL);
   tcsetattr(terminal, TCSANOW, &mode);
-  // The end-of-input key ends input only at the start of a line.
   std::string keys = typed;
   if (!keys.empty() && keys.back() != '\n') keys += static_cast<char>(mode.c_cc[VEOF]);
   keys += static_cast<char>(mode.c_cc[VEOF]);
-  const bool typedIn =
-      terminal >= 0 && write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size());
-  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-  const std::string tool = ToolPath();
-  std::vector<std::string> words = {programName};
-  words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
+  // Standard output and error are pipes, out of reach of a file size limit.
+  int out[2] = {-1, -1};
+  int err[2] = {-1, -1};
+  const bool ready = terminal >= 0 &&
+                     write(master, keys.data(), keys.size()) == static_cast<ssize_t>(keys.size()) &&
+                     pipe2(out, O_CLOEXEC) == 0 && pipe2(err, O_CLOEXEC) == 0;
+  // execv leaves the words as they are.
+  std::vector<char*> argv = {const_cast<char*>(programName.c_str())};
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
-  const pid_t child = typedIn ? fork() : -1;
+  const pid_t child = ready ? fork() : -1;
   if (child == 0) {
-    if (chdir(workDir.c_str()) != 0) _exit(127);
-    alarm(60);  // survives the exec: a tool stuck waiting for input is killed, not waited for
+    // Only system calls from here until the tool replaces this process.
     dup2(terminal, 0);
-    dup2(out, 1);
-    dup2(err, 2);
-    execv(tool.c_str(), argv.data());
-    _exit(127);
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : conditions.closed) close(fd);
+    if (chdir(workDir.c_str()) != 0) _exit(kSetupFailed);
+    if (conditions.fileSizeLimit >= 0) {
+      std::signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec: a write past the limit fails
+      const auto limit = static_cast<rlim_t>(conditions.fileSizeLimit);
+      const rlimit size{limit, limit};
+      if (setrlimit(RLIMIT_FSIZE, &size) != 0) _exit(kSetupFailed);
+    }
+    if (conditions.unprivileged && geteuid() == 0 &&
+        (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0)) {
+      _exit(kSetupFailed);
+    }
+    alarm(60);  // survives the exec: a tool stuck waiting for input is killed, not waited for
+    if (access(tool.c_str(), X_OK) == 0) execv(tool.c_str(), argv.data());
+    _exit(kSetupFailed);
   }
-  close(out);
-  close(err);
+  for (int fd : {out[1], err[1]}) close(fd);
+  run.console = Drain(out[0]);
+  run.errors = Drain(err[0]);
   int raw = 0;
   if (child > 0 && waitpid(child, &raw, 0) == child && WIFEXITED(raw)) {
-    result.run.status = WEXITSTATUS(raw);
+    run.status = WEXITSTATUS(raw);
   }
   int unread = 0;
-  ioctl(terminal, FIONREAD, &unread);
-  result.unread = static_cast<size_t>(unread);
+  if (ioctl(terminal, FIONREAD, &unread) == 0) run.unread = static_cast<size_t>(unread);
   close(terminal);
   close(master);
-  result.run.console = ReadFile(outPath);
-  result.run.errors = ReadFile(errPath);
-  return result;
-}
-#endif
-
-#if !defined(_WIN32)
-ToolRun RunToolUnder(const LaunchConditions& conditions, const std::string& workDir,
-                     const std::vector<std::string>& args, const std::string& input) {
-  TempDir io;
-  const std::string inPath = io / "stdin";
-  const std::string outPath = io / "stdout";
-  const std::string errPath = io / "stderr";
-  WriteFile(inPath, input);
-  std::string tool = ToolPath();
-  if (conditions.unprivileged) {
-    // A copy in a folder anyone may enter, wherever the build folder is.
-    const fs::perms reachable = fs::perms::owner_all | fs::perms::group_read |
-                                fs::perms::group_exec | fs::perms::others_read |
-                                fs::perms::others_exec;
-    tool = io / "sonvault";
-    fs::copy_file(ToolPath(), tool);
-    fs::permissions(io.path(), reachable);
-    fs::permissions(tool, reachable);
-  }
-  // Built by appending words: GCC 12 misreports "literal" + string as an overlapping copy.
-  std::string command = "cd " + Quote(workDir) + " && exec";
-  const auto add = [&command](const std::string& word) {
-    command += ' ';
-    command += word;
-  };
-  add(Quote(SONVAULT_LAUNCHER));
-  if (conditions.fileSizeLimit >= 0) add("--fsize=" + std::to_string(conditions.fileSizeLimit));
-  for (int fd : conditions.closed) add("--close=" + std::to_string(fd));
-  if (conditions.unprivileged) add("--unprivileged");
-  add("--");
-  add(Quote(tool));
-  for (const std::string& arg : args) add(Quote(arg));
-  add("<");
-  add(Quote(inPath));
-  add(">");
-  add(Quote(outPath));
-  add("2>");
-  add(Quote(errPath));
-  const int raw = std::system(command.c_str());
-  ToolRun run{-1, ReadFile(outPath), ReadFile(errPath)};
-  if (raw != -1 && WIFEXITED(raw)) run.status = WEXITSTATUS(raw);
   return run;
 }
 #endif

@@ -1,8 +1,9 @@
-// Runs the built sonvault executable as a user would, for end-to-end tests.
+// Runs the built sonvault executable as a user at a console would, for end-to-end tests.
 #pragma once
 
 #include <cstddef>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -21,42 +22,40 @@ class TempDir {
 };
 
 struct ToolRun {
-  int status;           // exit status
+  int status;           // exit status; -1 when the tool did not end by itself
   std::string console;  // everything written to standard output
   std::string errors;   // everything written to standard error
+  size_t unread;        // bytes of typed never read
 };
 
-// Starts the executable in workDir with args as argv[1...], input as its whole standard input.
+// Starts the executable in workDir with argv programName, args... Its standard input is a
+// console onto which typed has been entered: a read returns at most one line, and end of input
+// follows the last line (on Windows each "\n" arrives as "\r\n", as the Enter key sends it). A
+// tool still running after a minute is stopped.
 ToolRun RunTool(const std::string& workDir, const std::vector<std::string>& args,
-                const std::string& input);
-
-// Starts the executable in workDir as a user at a console would: argv[0] is programName, and
-// standard input is a terminal onto which typed has been entered, so that a read returns at most
-// one line; end of input follows the last line. unread counts the typed bytes never read.
-struct ConsoleRun {
-  ToolRun run;
-  size_t unread;
-};
-ConsoleRun RunAtConsole(const std::string& workDir, const std::string& programName,
-                        const std::vector<std::string>& args, const std::string& typed);
+                const std::string& typed, const std::string& programName = "sonvault");
 
 #if !defined(_WIN32)
-// What the launcher sets up before it starts the tool.
+// What the started process sets up before the tool replaces it.
 struct LaunchConditions {
-  long long fileSizeLimit = -1;  // bytes any file may grow to; -1 for no limit
+  long long fileSizeLimit = -1;  // bytes a file may grow to, -1 for no limit (output is a pipe)
   std::vector<int> closed;       // descriptors the tool starts without
-  bool unprivileged = false;     // when run as root, drop its rights so permissions apply
+  bool unprivileged = false;     // when run as root, drop to "nobody" so permissions apply
 };
 
-// RunTool through the launcher. A status of 125 means the launcher could not set the conditions
-// up (and the tool did not run).
+// RunTool under conditions. A status of 125 means a condition could not be set up and the tool
+// did not run.
 ToolRun RunToolUnder(const LaunchConditions& conditions, const std::string& workDir,
-                     const std::vector<std::string>& args, const std::string& input);
+                     const std::vector<std::string>& args, const std::string& typed,
+                     const std::string& programName = "sonvault");
 #endif
-
-// The path of the executable under test.
-std::string ToolPath();
 
 // Whole-file helpers.
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& bytes);
+
+// Name -> bytes of each entry of a directory ("(folder)" for a folder); ExpectSameFiles names
+// every file that went, appeared or differs, and where it differs.
+using Files = std::map<std::string, std::string>;
+Files FilesIn(const TempDir& dir);
+void ExpectSameFiles(const Files& want, const Files& got);
