@@ -2,7 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -12,15 +11,17 @@
 #include "support/small_image.h"
 #include "support/tool_runner.h"
 
-namespace fs = std::filesystem;
-
 namespace {
 
 const std::string kOldBank(0x100, 'o');
+// The files each run starts with, and the ones that differ from them before or after a run.
 const Files kStart = {{"broken.gba", kNoEndByte},
                       {"output.tbnk", kOldBank},
                       {"source.gba", kSource},
                       {"target.gba", kTarget}};
+const Files kNone;
+const Files kInserts = {{"target.gba", kInserted}};
+const Files kExtracts = {{"output.tbnk", kBank}};
 
 std::string Found(const std::string& source) {
   return "Input File: " + source + "\nAudio data located at: 0x08000100\n\n";
@@ -46,25 +47,18 @@ std::vector<std::string> Split(const std::string& words) {
   return {std::istream_iterator<std::string>(in), {}};
 }
 
-// A work directory holding kStart.
-struct Work {
-  TempDir dir;
-  Work() {
-    for (const auto& [name, bytes] : kStart) WriteFile(dir / name, bytes);
-  }
-  ToolRun Run(const std::string& args, const std::string& typed,
-              const std::string& program = "sonvault") const {
-    const ToolRun run = RunTool(dir.path().string(), Split(args), typed, program);
-    EXPECT_EQ(run.errors, "");
-    return run;
-  }
-};
-
 }  // namespace
 
 // Every path ends with its last line and the closing pause, which reads one line.
 TEST(Driver, TranscriptsAnswersAndFilesOfEveryPath) {
-  enum Effect { kNothing, kInserts, kExtracts };
+  const std::string odd(0x2F1, '\xEE');
+  const Files oddTarget = {{"target.gba", odd}};
+  const Files oddInserted = {
+      {"target.gba", odd + std::string(1, '\0') +                              // 0x2F1 skipped, 0
+                         Text(LittleEndian({0x08000304, 0x11223344, 0, 0})) +  // 0x2F2 song list
+                         std::string(2, '\0') +                                // 0x302 fill
+                         Text(LittleEndian({0x60504000, 0}))}};                // 0x304 song header
+  const Files full = {{"target.gba", kTarget + std::string(kWindowSize - kTarget.size(), '\0')}};
   const std::string insert = "source.gba target.gba";
   const struct {
     const char* name;
@@ -72,7 +66,8 @@ TEST(Driver, TranscriptsAnswersAndFilesOfEveryPath) {
     std::string typed;
     std::string console;
     int status;
-    Effect effect;
+    const Files& after;
+    const Files& before = kNone;
     size_t unread = 5;
     const char* program = "sonvault";
   } rows[] = {
@@ -82,87 +77,57 @@ TEST(Driver, TranscriptsAnswersAndFilesOfEveryPath) {
       {"insert, yes", insert, "yes\n" + kMore, kConfirmed, 0, kInserts},
       {"insert, a third path ignored", insert + " broken.gba", "y\n" + kMore, kConfirmed, 0,
        kInserts},
-      {"insert, n", insert, "n\n" + kMore, kRefused, 0, kNothing},
-      {"insert, leading blank", insert, " y\n" + kMore, kRefused, 0, kNothing},
+      {"insert, n", insert, "n\n" + kMore, kRefused, 0, kNone},
+      {"insert, leading blank", insert, " y\n" + kMore, kRefused, 0, kNone},
       {"insert, a bare line end: the next line is drained", insert, "\n" + kMore, kRefused, 0,
-       kNothing, 0},
-      {"insert, end of input as the answer", insert, "", kRefused, 0, kNothing, 0},
-      {"no source image", "", kMore, kNoInput, 1, kNothing},
-      {"source missing", "missing.gba", kMore, kNoInput, 1, kNothing},
+       kNone, kNone, 0},
+      {"insert, end of input as the answer", insert, "", kRefused, 0, kNone, kNone, 0},
+      {"insert onto an odd target: the data starts at the next even address", insert, "y\n" + kMore,
+       kBanner + Found("source.gba") +
+           "Output File: target.gba\nInserting audio data at: 0x080002F2\n" + kAsk + kPhases +
+           "Finished\n",
+       0, oddInserted, oddTarget},
+      // No answer is read: the closing pause takes the "y" line.
+      {"insert, a full cartridge target is refused before the prompt", insert, "y\n" + kMore,
+       kBanner + Found("source.gba") +
+           "Output File: target.gba\nInserting audio data at: 0x0A000000\n"
+           "Error: output exceeds the 32 MiB cartridge space\n",
+       1, full, full, 10},
+      // The bank path is written only once the bank is whole, so a bank can be its own source.
+      {"extract from the bank it replaces", "output.tbnk", kMore,
+       kBanner +
+           "Input File: output.tbnk\nAudio data located at: 0x08000010\n\n"
+           "Output File: output.tbnk\n\n" +
+           kPhases + "Finished\n",
+       0, kExtracts, kExtracts},
+      {"no source image", "", kMore, kNoInput, 1, kNone},
+      {"source missing", "missing.gba", kMore, kNoInput, 1, kNone},
       {"signature not found", "target.gba", kMore, kBanner + "Could not locate audio data\n", 1,
-       kNothing},
-      {"target missing", "source.gba missing.gba", kMore, kNoOutput, 1, kNothing},
+       kNone},
+      {"target missing", "source.gba missing.gba", kMore, kNoOutput, 1, kNone},
       {"extract, track past the end: the old bank stays", "broken.gba", kMore,
-       kBanner + Found("broken.gba") + "Output File: output.tbnk\n\n" + kTrackFailed, 1, kNothing},
+       kBanner + Found("broken.gba") + "Output File: output.tbnk\n\n" + kTrackFailed, 1, kNone},
       {"insert, track past the end: the target is cut back", "broken.gba target.gba", "y\n" + kMore,
        kBanner + Found("broken.gba") +
            "Output File: target.gba\nInserting audio data at: 0x080002F0\n" + kAsk + kTrackFailed,
-       1, kNothing},
-      {"extract into a missing folder", "source.gba", kMore, kNoOutput, 1, kNothing, 5,
+       1, kNone},
+      {"extract into a missing folder", "source.gba", kMore, kNoOutput, 1, kNone, kNone, 5,
        "nowhere/bank\\sonvault"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
-    Work work;
-    const ToolRun run = work.Run(row.args, row.typed, row.program);
+    TempDir work;
+    Files want = kStart;
+    for (const auto& [name, bytes] : row.before) want[name] = bytes;
+    for (const auto& [name, bytes] : want) WriteFile(work / name, bytes);
+    const ToolRun run = RunTool(work.path().string(), Split(row.args), row.typed, row.program);
+    EXPECT_EQ(run.errors, "");
     EXPECT_EQ(run.console, ConsoleText(row.console));
     EXPECT_EQ(run.status, row.status);
     EXPECT_EQ(run.unread, row.unread);
-    Files want = kStart;
-    if (row.effect == kInserts) want["target.gba"] = kInserted;
-    if (row.effect == kExtracts) want["output.tbnk"] = kBank;
-    ExpectSameFiles(want, FilesIn(work.dir));
+    for (const auto& [name, bytes] : row.after) want[name] = bytes;
+    ExpectSameFiles(want, FilesIn(work));
   }
-}
-
-TEST(Driver, OddTargetGetsDataAtTheNextEvenAddress) {
-  Work work;
-  const std::string odd(0x2F1, '\xEE');
-  WriteFile(work.dir / "target.gba", odd);
-  const ToolRun run = work.Run("source.gba target.gba", "y\n");
-  EXPECT_EQ(run.console,
-            ConsoleText(kBanner + Found("source.gba") +
-                        "Output File: target.gba\nInserting audio data at: 0x080002F2\n" + kAsk +
-                        kPhases + "Finished\n"));
-  EXPECT_EQ(run.status, 0);
-  Files want = kStart;
-  want["target.gba"] = odd + std::string(1, '\0') +  // 0x2F1 skipped, stays 0
-                       Text(LittleEndian({0x08000304, 0x11223344, 0, 0})) +  // 0x2F2 song list
-                       std::string(2, '\0') +                                // 0x302 fill
-                       Text(LittleEndian({0x60504000, 0}));                  // 0x304 song header
-  ExpectSameFiles(want, FilesIn(work.dir));
-}
-
-TEST(Driver, FullCartridgeTargetIsRefusedBeforeThePrompt) {
-  Work work;
-  fs::resize_file(work.dir / "target.gba", kWindowSize);
-  // No answer is read: the closing pause takes the "y" line, the next stays unread.
-  const ToolRun run = work.Run("source.gba target.gba", "y\nnext\n");
-  EXPECT_EQ(run.console,
-            ConsoleText(kBanner + Found("source.gba") +
-                        "Output File: target.gba\nInserting audio data at: 0x0A000000\n"
-                        "Error: output exceeds the 32 MiB cartridge space\n"));
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.unread, 5u);
-  Files want = kStart;
-  want["target.gba"] = kTarget + std::string(kWindowSize - kTarget.size(), '\0');
-  ExpectSameFiles(want, FilesIn(work.dir));
-}
-
-// The bank path is written only once the bank is whole, so a bank can be its own source.
-TEST(Driver, ExtractFromTheBankItReplaces) {
-  Work work;
-  WriteFile(work.dir / "output.tbnk", kBank);
-  const ToolRun run = work.Run("output.tbnk", "");
-  EXPECT_EQ(run.console,
-            ConsoleText(kBanner +
-                        "Input File: output.tbnk\nAudio data located at: 0x08000010\n\n"
-                        "Output File: output.tbnk\n\n" +
-                        kPhases + "Finished\n"));
-  EXPECT_EQ(run.status, 0);
-  Files want = kStart;
-  want["output.tbnk"] = kBank;
-  ExpectSameFiles(want, FilesIn(work.dir));
 }
 
 TEST(Driver, BankGoesUpToTheLastBackslashOfTheProgramPath) {
@@ -179,19 +144,4 @@ TEST(Driver, BankGoesUpToTheLastBackslashOfTheProgramPath) {
     SCOPED_TRACE(row.program);
     EXPECT_EQ(OutputPathFor(row.program), row.bank);
   }
-}
-
-// Here a backslash is part of a file name, so the bank is one file in the work directory.
-TEST(Driver, ProgramStartedWithABackslashInItsName) {
-#if defined(_WIN32)
-  GTEST_SKIP() << "a backslash separates directories here";
-#endif
-  Work work;
-  const ToolRun run = work.Run("source.gba", "", "dir\\sonvault");
-  EXPECT_EQ(run.console, kBanner + Found("source.gba") + "Output File: dir\\output.tbnk\n\n" +
-                             kPhases + "Finished\n");
-  EXPECT_EQ(run.status, 0);
-  Files want = kStart;
-  want["dir\\output.tbnk"] = kBank;
-  ExpectSameFiles(want, FilesIn(work.dir));
 }

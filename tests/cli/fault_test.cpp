@@ -28,21 +28,22 @@ constexpr long long kEnd301 = 0x31C;
 constexpr uint64_t kWindow = 0x2000000;
 
 enum Outcome { kWrites, kWritesNothing, kFails };  // exit status 0, 0 and 1
+enum Setup { kPlain, kNoOldBank, kLocked };
 
 // Each run starts in a folder holding source.gba (kSource), holds-y.gba (kSource, then 'y' up
 // to 128 KiB), locked.gba (no permissions), a folder named "folder", target.gba (a pattern,
-// sparse past its first 4 KiB) and, unless noOldBank, an old output.tbnk.
+// sparse past its first 4 KiB) and, but for kNoOldBank, an old output.tbnk. kLocked runs the
+// tool without root's rights, with the folder and every file in it read-only.
 struct Fault {
   const char* name;
   const char* args;  // two paths: insert
   long long limit;   // file size limit, -1 for none
   const char* lastLine;
   Outcome outcome;
-  std::string typed = "y\n";
   uint64_t targetSize = 0x301;
-  std::vector<int> closed = {};  // descriptors the tool starts without
-  bool noOldBank = false;
-  bool locked = false;  // run without root's rights, the folder and every file in it read-only
+  std::string typed = "y\n";
+  int closed = 0;  // the tool starts without descriptors 0 up to this
+  Setup setup = kPlain;
 };
 
 const char kFinished[] = "Finished";
@@ -54,15 +55,8 @@ const char kInsert[] = "source.gba target.gba";
 
 const Fault kFaults[] = {
     // Writes that fail part way.
-    {"extract, no old bank, limit below the bank",
-     "source.gba",
-     0x10,
-     kWriteError,
-     kFails,
-     "y\n",
-     0x301,
-     {},
-     true},
+    {"extract, no old bank, limit below the bank", "source.gba", 0x10, kWriteError, kFails, 0x301,
+     "y\n", 0, kNoOldBank},
     {"extract, limit one byte short", "source.gba", 0x27, kWriteError, kFails},
     {"extract, limit exactly the bank", "source.gba", 0x28, kFinished, kWrites},
     {"insert, limit one byte short", kInsert, kEnd301 - 1, kWriteError, kFails},
@@ -72,54 +66,31 @@ const Fault kFaults[] = {
     // Sources that cannot be read.
     {"extract, source a folder", "folder", -1, kNoInput, kFails},
     {"insert, source a folder", "folder target.gba", -1, kNoInput, kFails},
-    {"insert, source unreadable",
-     "locked.gba target.gba",
-     -1,
-     kNoInput,
-     kFails,
-     "y\n",
-     0x301,
-     {},
-     false,
-     true},
+    {"insert, source unreadable", "locked.gba target.gba", -1, kNoInput, kFails, 0x301, "y\n", 0,
+     kLocked},
     // Standard input closed or ending early; standard output closed.
-    {"extract, input closed", "source.gba", -1, kFinished, kWrites, "", 0x301, {0}, true},
-    {"insert, y without a line end", kInsert, -1, kFinished, kWrites, "y"},
+    {"extract, input closed", "source.gba", -1, kFinished, kWrites, 0x301, "", 1, kNoOldBank},
+    {"insert, y without a line end", kInsert, -1, kFinished, kWrites, 0x301, "y"},
     // Regression: the source took descriptor 0 and its bytes answered the prompt.
-    {"insert, input closed, the source holds y",
-     "holds-y.gba target.gba",
-     -1,
-     "Aborted",
-     kWritesNothing,
-     "",
-     0x301,
-     {0}},
+    {"insert, input closed, the source holds y", "holds-y.gba target.gba", -1, "Aborted",
+     kWritesNothing, 0x301, "", 1},
     // Regression: the target took descriptor 1 and the console text landed in it.
-    {"insert, input and output closed", kInsert, -1, "", kWritesNothing, "", 0x301, {0, 1}},
-    {"extract, input and output closed", "source.gba", -1, "", kWrites, "", 0x301, {0, 1}},
+    {"insert, input and output closed", kInsert, -1, "", kWritesNothing, 0x301, "", 2},
+    {"extract, input and output closed", "source.gba", -1, "", kWrites, 0x301, "", 2},
     // Files the tool may not write.
-    {"insert, everything read-only", kInsert, -1, kNoOutput, kFails, "y\n", 0x301, {}, false, true},
-    {"extract, everything read-only",
-     "source.gba",
-     -1,
-     kNoOutput,
-     kFails,
-     "y\n",
-     0x301,
-     {},
-     false,
-     true},
+    {"insert, read-only", kInsert, -1, kNoOutput, kFails, 0x301, "y\n", 0, kLocked},
+    {"extract, read-only", "source.gba", -1, kNoOutput, kFails, 0x301, "y\n", 0, kLocked},
     // The same path twice; targets at the window's end (one of 32 MiB: the driver tests); odd
     // sizes.
     {"insert onto itself", "source.gba source.gba", -1, kFinished, kWrites},
     {"insert, target 32 MiB - 1: the even base wraps to 0", kInsert, -1, kWindowError, kFails,
-     "y\n", kWindow - 1},
-    {"insert, target 32 MiB - 0x16", kInsert, -1, kWindowError, kFails, "y\n", kWindow - 0x16},
-    {"insert, target 32 MiB - 0x17, odd", kInsert, -1, kWindowError, kFails, "y\n", kWindow - 0x17},
+     kWindow - 1},
+    {"insert, target 32 MiB - 0x16", kInsert, -1, kWindowError, kFails, kWindow - 0x16},
+    {"insert, target 32 MiB - 0x17, odd", kInsert, -1, kWindowError, kFails, kWindow - 0x17},
     {"insert, target 32 MiB - 0x19: the data ends on the window's end", kInsert, -1, kFinished,
-     kWrites, "y\n", kWindow - 0x19},
-    {"insert, empty target", kInsert, -1, kFinished, kWrites, "y\n", 0},
-    {"insert, one-byte target", kInsert, -1, kFinished, kWrites, "y\n", 1},
+     kWrites, kWindow - 0x19},
+    {"insert, empty target", kInsert, -1, kFinished, kWrites, 0},
+    {"insert, one-byte target", kInsert, -1, kFinished, kWrites, 1},
 };
 
 std::string LastLine(const std::string& console) {
@@ -144,9 +115,9 @@ TEST(Faults, EveryRunEndsWithOneLineAndAFailedRunChangesNoFile) {
     for (size_t i = 0; i < target.size(); ++i) target[i] = static_cast<char>(i * 31 + 7);
     WriteFile(work / "target.gba", target);
     fs::resize_file(work / "target.gba", row.targetSize);
-    if (!row.noOldBank) WriteFile(work / "output.tbnk", std::string(0x100, 'o'));
+    if (row.setup != kNoOldBank) WriteFile(work / "output.tbnk", std::string(0x100, 'o'));
     // Whoever runs the tool may read all but locked.gba; in a locked row it may write nothing.
-    const auto mode = read | (row.locked ? fs::perms::none : fs::perms::owner_write);
+    const auto mode = read | (row.setup == kLocked ? fs::perms::none : fs::perms::owner_write);
     for (const auto& entry : fs::directory_iterator(work.path())) {
       fs::permissions(entry, entry.is_directory() ? mode | search : mode);
     }
@@ -154,11 +125,12 @@ TEST(Faults, EveryRunEndsWithOneLineAndAFailedRunChangesNoFile) {
     fs::permissions(work.path(), mode | search);
     const Files before = FilesIn(work);
 
+    LaunchConditions conditions{row.limit, {}, row.setup == kLocked};
+    for (int fd = 0; fd < row.closed; ++fd) conditions.closed.push_back(fd);
     std::istringstream words(row.args);
     const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
-    const ToolRun run =
-        RunToolUnder({row.limit, row.closed, row.locked}, work.path().string(), args, row.typed);
-    if (run.status == 125 && row.locked) {  // no way to run it without root
+    const ToolRun run = RunToolUnder(conditions, work.path().string(), args, row.typed);
+    if (run.status == 125 && conditions.unprivileged) {  // no way to run it without root
       skipped += std::string(" [") + row.name + "]";
       continue;
     }

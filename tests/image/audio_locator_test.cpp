@@ -26,19 +26,14 @@ std::string Hex(uint32_t value) {
   return text;
 }
 
-uint32_t Locate(const Bytes& image) {
-  std::FILE* stream = StreamOf(image);
-  const uint32_t found = LocateAudioData(stream);
-  std::fclose(stream);
-  return found;
-}
-
 // words little-endian from offset on, in an image of at least size bytes (zeros elsewhere).
 Bytes Words(uint32_t size, uint32_t offset, std::initializer_list<uint32_t> words) {
   return ImageBuilder(size).PutBytes(offset, LittleEndian(words)).bytes();
 }
 
-std::vector<LocatorCase> Cases() {
+}  // namespace
+
+TEST(LocateAudioData, FindsTheFirstSignatureOnTheWordGrid) {
   const uint32_t ptr = 0x08000100;
   std::vector<LocatorCase> cases = {
       {"arrangement at 0x1F4C", ImageBuilder(0x3000).PutSignature(0x1F4C, 0x0812ABC0).bytes(),
@@ -93,15 +88,11 @@ std::vector<LocatorCase> Cases() {
     cases.push_back({"signature at " + Hex(boundary - 6),
                      Words(boundary + 0x40, boundary - 6, {ptr, kWord1, kWord2, kWord3}), 0});
   }
-  return cases;
-}
-
-}  // namespace
-
-TEST(LocateAudioData, FindsTheFirstSignatureOnTheWordGrid) {
-  for (const LocatorCase& row : Cases()) {
+  for (const LocatorCase& row : cases) {
     SCOPED_TRACE(row.name + ", " + std::to_string(row.image.size()) + " bytes");
-    EXPECT_EQ(Locate(row.image), row.want);
+    std::FILE* stream = StreamOf(row.image);
+    EXPECT_EQ(LocateAudioData(stream), row.want);
+    std::fclose(stream);
   }
 }
 

@@ -39,17 +39,13 @@ inline const std::string kPhases =
 
 // Console text as the tool's standard output holds it: on Windows a text-mode stream writes
 // every "\n" as "\r\n".
-inline std::string ConsoleText(const std::string& text) {
+inline std::string ConsoleText(std::string text) {
 #if defined(_WIN32)
-  std::string out;
-  for (char c : text) {
-    if (c == '\n') out += '\r';
-    out += c;
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2)) {
+    text.insert(at, 1, '\r');
   }
-  return out;
-#else
-  return text;
 #endif
+  return text;
 }
 
 // Every kind of block, some shared and one list naming itself; the song list at 0x08000100.

@@ -56,6 +56,7 @@ Files FilesIn(const TempDir& dir) {
 }
 
 void ExpectSameFiles(const Files& want, const Files& got) {
+  for (const auto& [name, bytes] : got) EXPECT_EQ(want.count(name), 1u) << name << " appeared";
   for (const auto& [name, bytes] : want) {
     SCOPED_TRACE(name);
     const auto found = got.find(name);
@@ -66,8 +67,6 @@ void ExpectSameFiles(const Files& want, const Files& got) {
                       Bytes(found->second.begin(), found->second.end()));
     }
   }
-  for (const auto& entry : got)
-    EXPECT_EQ(want.count(entry.first), 1u) << entry.first << " appeared";
 }
 
 #if !defined(_WIN32)
