@@ -36,10 +36,11 @@ TEST(WindowsConsole, BankLandsBesideTheProgramStartedByItsFullPath) {
   EXPECT_TRUE(fs::is_empty(root.path() / "elsewhere"));
 }
 
-// The output would cross 32 MiB: the target, 2 bytes short of it, is cut back to its old bytes.
+// The song list fills the window to its end and the song header would cross it: the target is cut
+// back to its old bytes.
 TEST(WindowsConsole, FailedInsertLeavesTheTargetByteIdentical) {
   TempDir work;
-  std::string nearlyFull(0x1FFFFFE, '\0');
+  std::string nearlyFull(0x1FFFFF0, '\0');
   nearlyFull.replace(nearlyFull.size() - 4, 4, "tail");
   WriteFile(work / "source.gba", kSource);
   WriteFile(work / "target.gba", nearlyFull);
@@ -47,9 +48,9 @@ TEST(WindowsConsole, FailedInsertLeavesTheTargetByteIdentical) {
   EXPECT_EQ(
       run.console,
       ConsoleText(kBanner + "Input File: source.gba\nAudio data located at: 0x08000100\n\n"
-                            "Output File: target.gba\nInserting audio data at: 0x09FFFFFE\n"
+                            "Output File: target.gba\nInserting audio data at: 0x09FFFFF0\n"
                             "Are you sure you wish to proceed? (y/n)\n\nBeginning ripping...\n"
-                            "Transferring Song List...\n"
+                            "Transferring Song List...\nTransferring Song Data...\n"
                             "Error: output exceeds the 32 MiB cartridge space\n"));
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(run.status, 1);
