@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/stream_io.h"
+
 namespace {
 
 // Reads the file in blocks but tests the candidates exactly as a word-by-word scan would: every
@@ -10,14 +12,9 @@ namespace {
 constexpr size_t kChunkSize = 1 << 16;
 constexpr size_t kCarry = 16;  // a pointer and a partial signature cut by the chunk boundary
 
-uint32_t WordAt(const unsigned char* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-bool IsSignatureAt(const unsigned char* bytes) {
-  return WordAt(bytes) == kSignature[0] && WordAt(bytes + 4) == kSignature[1] &&
-         WordAt(bytes + 8) == kSignature[2];
+bool IsSignatureAt(const uint8_t* bytes) {
+  return LoadU32(bytes) == kSignature[0] && LoadU32(bytes + 4) == kSignature[1] &&
+         LoadU32(bytes + 8) == kSignature[2];
 }
 
 }  // namespace
@@ -25,7 +22,7 @@ bool IsSignatureAt(const unsigned char* bytes) {
 uint32_t LocateAudioData(std::FILE* stream) {
   if (std::fseek(stream, 0, SEEK_SET) != 0) return 0;
 
-  unsigned char buffer[kChunkSize + kCarry];
+  uint8_t buffer[kChunkSize + kCarry];
   size_t kept = 0;    // bytes carried over at the front of the buffer
   uint64_t base = 0;  // file offset of buffer[0]
   uint64_t next = 0;  // file offset of the next candidate for word 1
@@ -34,9 +31,9 @@ uint32_t LocateAudioData(std::FILE* stream) {
     if (got < kChunkSize && std::ferror(stream)) return 0;
     const uint64_t end = base + kept + got;
     for (; next + 12 <= end; next += 4) {
-      const unsigned char* candidate = buffer + (next - base);
+      const uint8_t* candidate = buffer + (next - base);
       // Word 1 at offset 0 has no pointer in front of it: not a match.
-      if (next >= 4 && IsSignatureAt(candidate)) return WordAt(candidate - 4);
+      if (next >= 4 && IsSignatureAt(candidate)) return LoadU32(candidate - 4);
     }
     if (got < kChunkSize) return 0;  // end of file inside or before a partial match
     // Keep the pointer slot in front of the next candidate and everything after it.

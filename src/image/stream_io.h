@@ -18,3 +18,13 @@ void WriteU8(std::FILE* stream, uint8_t value);
 
 // Four bytes, least significant first.
 void WriteU32(std::FILE* stream, uint32_t value);
+
+// The same word order for bytes already in memory.
+inline uint32_t LoadU32(const uint8_t* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+inline void StoreU32(uint8_t* bytes, uint32_t value) {
+  for (int k = 0; k < 4; ++k) bytes[k] = static_cast<uint8_t>(value >> (8 * k));
+}

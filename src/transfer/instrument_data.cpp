@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "image/address.h"
+#include "image/stream_io.h"
 #include "transfer/instrument_lists.h"
 #include "transfer/nested_lists.h"
 
@@ -49,15 +50,6 @@ bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset,
   return waveTable ? CopyWaveTable(state) : CopySample(state, data);
 }
 
-uint32_t WordAt(const uint8_t* bytes) {
-  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
-}
-
-void PutWord(uint8_t* bytes, uint32_t value) {
-  for (uint32_t k = 0; k < 4; ++k) bytes[k] = static_cast<uint8_t>(value >> (8 * k));
-}
-
 // Reads the list from the source as CopyInstrumentList copied it (up to the first invalid entry,
 // at most 128) and opens the patch window over its copy, which therefore holds the same bytes.
 // Returns the number of entries.
@@ -68,9 +60,9 @@ uint32_t LoadList(TransferState& state, uint32_t list, uint32_t output) {
   for (; count < kMaxListEntries; ++count, entry += kEntrySize) {
     const uint32_t word0 = ReadSourceU32(state);
     if (!IsValidInstrumentEntry(word0)) break;
-    PutWord(entry, word0);
-    PutWord(entry + 4, ReadSourceU32(state));
-    PutWord(entry + 8, ReadSourceU32(state));
+    StoreU32(entry, word0);
+    StoreU32(entry + 4, ReadSourceU32(state));
+    StoreU32(entry + 8, ReadSourceU32(state));
   }
   OpenPatchWindow(state, output, kEntrySize * count);
   return count;
@@ -81,9 +73,9 @@ bool TransferListEntries(TransferState& state, uint32_t slot) {
   const uint32_t count = LoadList(state, state.ListTable.sourceAddress[slot], output);
   for (uint32_t k = 0; k < count; ++k) {
     const uint8_t* entry = state.window.bytes + kEntrySize * k;
-    const uint32_t word0 = WordAt(entry);
-    const uint32_t data = WordAt(entry + 4);
-    const uint32_t third = WordAt(entry + 8);
+    const uint32_t word0 = LoadU32(entry);
+    const uint32_t data = LoadU32(entry + 4);
+    const uint32_t third = LoadU32(entry + 8);
     const uint32_t dataSlot = FileOffset(output + kEntrySize * k + 4);
     const uint32_t typeNumber = word0 & 0x07;
     bool ok = true;
