@@ -45,13 +45,6 @@ ImageBuilder Rich() {
   return image;
 }
 
-bool Write(const std::string& path, const Bytes& bytes) {
-  std::FILE* out = std::fopen(path.c_str(), "wb");
-  if (out == nullptr) return false;
-  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return std::fclose(out) == 0 && ok;
-}
-
 // A locator input: three bytes giving the count of leading zeros, then the bytes.
 Bytes LocatorInput(uint32_t zeros, const Bytes& bytes) {
   Bytes out = {static_cast<uint8_t>(zeros), static_cast<uint8_t>(zeros >> 8),
@@ -71,35 +64,38 @@ int main(int argc, char** argv) {
   const std::string locator = std::string(argv[2]) + "/";
   bool ok = true;
 
-  ok &= Write(transfer + "rich", Rich().bytes());
-  ok &= Write(transfer + "empty_song_list", ImageBuilder().PutSignature(0x10, A(0x20)).bytes());
-  ok &= Write(transfer + "track_without_end", ImageBuilder()
-                                                  .PutSignature(0, A(0x10))
-                                                  .PutSongList(0x10, {{A(0x40), 0}})
-                                                  .PutSongHeader(0x40, 1, 0, {A(0x50)})
-                                                  .PutTrack(0x50, {0xBC, 0x01, 0xB2, 0x50, 0x00})
-                                                  .bytes());
-  ok &= Write(transfer + "large_sample", Rich().PutU32(0x40C, 0x00100004).bytes());
-  ok &= Write(transfer + "cut_short", Rich().Resize(0x1D0).bytes());
-  ok &= Write(transfer + "song_list_past_end", ImageBuilder().PutSignature(0, A(0x400)).bytes());
+  ok &= WriteImageFile(transfer + "rich", Rich().bytes());
+  ok &= WriteImageFile(transfer + "empty_song_list",
+                       ImageBuilder().PutSignature(0x10, A(0x20)).bytes());
+  ok &= WriteImageFile(transfer + "track_without_end",
+                       ImageBuilder()
+                           .PutSignature(0, A(0x10))
+                           .PutSongList(0x10, {{A(0x40), 0}})
+                           .PutSongHeader(0x40, 1, 0, {A(0x50)})
+                           .PutTrack(0x50, {0xBC, 0x01, 0xB2, 0x50, 0x00})
+                           .bytes());
+  ok &= WriteImageFile(transfer + "large_sample", Rich().PutU32(0x40C, 0x00100004).bytes());
+  ok &= WriteImageFile(transfer + "cut_short", Rich().Resize(0x1D0).bytes());
+  ok &= WriteImageFile(transfer + "song_list_past_end",
+                       ImageBuilder().PutSignature(0, A(0x400)).bytes());
 
   // 1025 distinct song headers, all past the end of the image: one more than a table holds.
   std::vector<SongEntry> songs;
   for (uint32_t i = 0; i <= 1024; ++i) songs.push_back({A(0x10000 + 16 * i), i});
-  ok &= Write(transfer + "too_many_song_headers",
-              ImageBuilder().PutSignature(0, A(0x10)).PutSongList(0x10, songs).bytes());
+  ok &= WriteImageFile(transfer + "too_many_song_headers",
+                       ImageBuilder().PutSignature(0, A(0x10)).PutSongList(0x10, songs).bytes());
 
   Bytes signature = LittleEndian({A(0x10), kSignature[0], kSignature[1], kSignature[2]});
-  ok &= Write(locator + "at_start", LocatorInput(0, signature));
-  ok &= Write(locator + "across_boundary", LocatorInput(0xFFF8, signature));
-  ok &= Write(locator + "after_boundary", LocatorInput(0x10000, signature));
-  ok &= Write(locator + "word1_twice",
-              LocatorInput(0xFFF4, LittleEndian({A(0x10), kSignature[0], kSignature[0],
-                                                 kSignature[1], kSignature[2]})));
-  ok &= Write(locator + "partial_at_end",
-              LocatorInput(0, LittleEndian({1, kSignature[0], kSignature[1]})));
-  ok &= Write(locator + "unaligned", LocatorInput(2, signature));
-  ok &= Write(locator + "rich", LocatorInput(0, Rich().bytes()));
+  ok &= WriteImageFile(locator + "at_start", LocatorInput(0, signature));
+  ok &= WriteImageFile(locator + "across_boundary", LocatorInput(0xFFF8, signature));
+  ok &= WriteImageFile(locator + "after_boundary", LocatorInput(0x10000, signature));
+  ok &= WriteImageFile(locator + "word1_twice",
+                       LocatorInput(0xFFF4, LittleEndian({A(0x10), kSignature[0], kSignature[0],
+                                                          kSignature[1], kSignature[2]})));
+  ok &= WriteImageFile(locator + "partial_at_end",
+                       LocatorInput(0, LittleEndian({1, kSignature[0], kSignature[1]})));
+  ok &= WriteImageFile(locator + "unaligned", LocatorInput(2, signature));
+  ok &= WriteImageFile(locator + "rich", LocatorInput(0, Rich().bytes()));
   if (!ok) std::fprintf(stderr, "make_seeds: cannot write the seeds\n");
   return ok ? 0 : 1;
 }

@@ -1,6 +1,7 @@
 #include "image_builder.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "image/address.h"
 #include "image/audio_locator.h"
@@ -89,6 +90,13 @@ Bytes LittleEndian(std::initializer_list<uint32_t> words) {
     for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(word >> (8 * k)));
   }
   return out;
+}
+
+bool WriteImageFile(const std::string& path, const Bytes& bytes) {
+  std::FILE* out = std::fopen(path.c_str(), "wb");
+  if (out == nullptr) return false;
+  const bool ok = bytes.empty() || std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
+  return std::fclose(out) == 0 && ok;
 }
 
 Bytes Pattern(uint32_t n, uint8_t seed) {

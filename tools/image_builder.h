@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 using Bytes = std::vector<uint8_t>;
@@ -59,6 +60,9 @@ class ImageBuilder {
 
 // Words in little-endian byte order, for literal expectations.
 Bytes LittleEndian(std::initializer_list<uint32_t> words);
+
+// Writes bytes as the whole file at path; false on any failure.
+bool WriteImageFile(const std::string& path, const Bytes& bytes);
 
 // A byte pattern of n bytes: (seed + 7 * i) & 0xFF.
 Bytes Pattern(uint32_t n, uint8_t seed);

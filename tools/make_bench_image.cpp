@@ -185,13 +185,6 @@ void PutList(ImageBuilder& image, uint32_t address, uint32_t entries, Blocks& bl
   image.PutBytes(address + 12 * entries, Bytes(12, 0));
 }
 
-bool WriteImage(const char* path, const Bytes& bytes) {
-  std::FILE* out = std::fopen(path, "wb");
-  if (out == nullptr) return false;
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return std::fclose(out) == 0 && ok;
-}
-
 // The signature must be the first one in the file; filler could in principle contain another.
 bool FindsSongList(const char* path, uint32_t songList) {
   std::FILE* in = std::fopen(path, "rb");
@@ -292,7 +285,8 @@ int main(int argc, char** argv) {
   }
 
   Rng targetRng(0x5EED0002);
-  if (!WriteImage(argv[1], image.bytes()) || !WriteImage(argv[2], Filler(kTargetSize, targetRng))) {
+  if (!WriteImageFile(argv[1], image.bytes()) ||
+      !WriteImageFile(argv[2], Filler(kTargetSize, targetRng))) {
     std::fprintf(stderr, "make_bench_image: cannot write the images\n");
     return 1;
   }

@@ -92,12 +92,9 @@ int main(int argc, char** argv) {
   image.PutSample(0x2800, 0xFFFFFE00, Synth(256, 2), 0x00000000, 0x00002000, 0x00000000);
   image.PutSample(0x2C00, 0, LittleEndian({0x11111111, 0x22222222}), 0, 0x00001000, 0);
 
-  std::FILE* out = std::fopen(argv[1], "wb");
-  if (out == nullptr) {
+  if (!WriteImageFile(argv[1], image.bytes())) {
     std::fprintf(stderr, "make_demo: cannot write %s\n", argv[1]);
     return 1;
   }
-  const Bytes& bytes = image.bytes();
-  const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), out) == bytes.size();
-  return std::fclose(out) == 0 && ok ? 0 : 1;
+  return 0;
 }
