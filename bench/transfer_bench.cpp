@@ -12,8 +12,9 @@
 #include <string>
 
 #include "image/audio_locator.h"
+#include "cli/file_system.h"
 #include "image/platform.h"
-#include "transfer/frame.h"
+#include "transfer/transfer.h"
 
 namespace {
 

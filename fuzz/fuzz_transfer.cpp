@@ -16,7 +16,7 @@
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/platform.h"
-#include "transfer/frame.h"
+#include "transfer/transfer.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "cli/driver.h"
-#include "image/platform.h"
+#include "cli/file_system.h"
 
 int main(int argc, char** argv) {
   ReserveStandardStreams();

@@ -7,17 +7,27 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "image/platform.h"
+
 // One byte, widened; never negative.
-uint32_t ReadU8(std::FILE* stream);
+inline uint32_t ReadU8(std::FILE* stream) {
+  const int byte = ReadByteUnlocked(stream);
+  return byte == EOF ? 0u : static_cast<uint32_t>(byte);
+}
 
 // Four bytes, least significant first.
-uint32_t ReadU32(std::FILE* stream);
+inline uint32_t ReadU32(std::FILE* stream) {
+  uint32_t value = 0;
+  for (int k = 0; k < 4; ++k) value |= ReadU8(stream) << (8 * k);
+  return value;
+}
 
-// One byte.
-void WriteU8(std::FILE* stream, uint8_t value);
+inline void WriteU8(std::FILE* stream, uint8_t value) { WriteByteUnlocked(stream, value); }
 
 // Four bytes, least significant first.
-void WriteU32(std::FILE* stream, uint32_t value);
+inline void WriteU32(std::FILE* stream, uint32_t value) {
+  for (int k = 0; k < 4; ++k) WriteU8(stream, static_cast<uint8_t>(value >> (8 * k)));
+}
 
 // The same word order for bytes already in memory.
 inline uint32_t LoadU32(const uint8_t* bytes) {

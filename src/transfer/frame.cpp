@@ -6,7 +6,6 @@
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/platform.h"
-#include "image/stream_io.h"
 #include "transfer/instrument_data.h"
 #include "transfer/instrument_lists.h"
 #include "transfer/song_data.h"
@@ -122,7 +121,11 @@ namespace {
 
 // Brings the source stream to offset without a seek when it stands there or a little before it.
 bool SkipSourceTo(TransferState& state, uint64_t offset) {
-  if (!state.sourceStreamKnown || offset < state.sourceStreamOffset) return false;
+  // A read that failed leaves the stream short of where sourceStreamOffset says.
+  if (!state.sourceStreamKnown || std::feof(state.source) || std::ferror(state.source)) {
+    return false;
+  }
+  if (offset < state.sourceStreamOffset) return false;
   const uint64_t distance = offset - state.sourceStreamOffset;
   if (distance == 0) return true;
   if (distance > kSkipLimit || offset > state.sourceSize) return false;
@@ -145,11 +148,10 @@ void SeekSource(TransferState& state, uint32_t address) {
 }
 
 uint32_t ReadSourceU32(TransferState& state) {
-  if (state.sourcePosition + 4 <= state.sourceSize) {
+  if (SourceHolds(state, 4)) {
     state.sourcePosition += 4;
-    uint32_t value = 0;
-    for (int k = 0; k < 4; ++k) value |= ReadSourceStreamByte(state) << (8 * k);
-    return value;
+    state.sourceStreamOffset += 4;
+    return ReadU32(state.source);
   }
   uint32_t value = 0;
   for (int k = 0; k < 4; ++k) value |= ReadSourceU8(state) << (8 * k);
@@ -157,12 +159,12 @@ uint32_t ReadSourceU32(TransferState& state) {
 }
 
 void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
-  PatchWindow& window = state.window;
+  SlotBuffer& slots = state.slots;
   bool whole = true;
   for (uint32_t k = 0; k < 4; ++k) {
     const uint32_t at = slotOffset + k;
-    if (window.length != 0 && at >= window.offset && at < window.offset + window.length) {
-      window.bytes[at - window.offset] = static_cast<uint8_t>(value >> (8 * k));
+    if (slots.length != 0 && at >= slots.offset && at < slots.offset + slots.length) {
+      slots.bytes[at - slots.offset] = static_cast<uint8_t>(value >> (8 * k));
     } else {
       whole = false;
     }
@@ -173,18 +175,25 @@ void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
   state.destinationAtCursor = false;
 }
 
-void OpenPatchWindow(TransferState& state, uint32_t address, uint32_t length) {
-  state.window.offset = FileOffset(address);
-  state.window.length = std::min(length, kPatchWindowSize);
+void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes,
+                    uint32_t length) {
+  SlotBuffer& slots = state.slots;
+  slots.offset = FileOffset(address);
+  slots.length = std::min(length, kSlotBufferSize);
+  if (bytes == nullptr) {
+    std::fill(slots.bytes, slots.bytes + slots.length, uint8_t{0});
+  } else {
+    std::copy(bytes, bytes + slots.length, slots.bytes);
+  }
 }
 
-void FlushPatchWindow(TransferState& state) {
-  PatchWindow& window = state.window;
-  if (window.length == 0) return;
-  std::fseek(state.destination, static_cast<long>(window.offset), SEEK_SET);
-  std::fwrite(window.bytes, 1, window.length, state.destination);
+void FlushSlotBuffer(TransferState& state) {
+  SlotBuffer& slots = state.slots;
+  if (slots.length == 0) return;
+  std::fseek(state.destination, static_cast<long>(slots.offset), SEEK_SET);
+  std::fwrite(slots.bytes, 1, slots.length, state.destination);
   state.destinationAtCursor = false;
-  window.length = 0;
+  slots.length = 0;
 }
 
 void MoveDestinationToCursor(TransferState& state) {
@@ -196,6 +205,13 @@ bool AppendU32(TransferState& state, uint32_t value) {
   if (!ReserveOutput(state, 4)) return false;
   WriteU32(state.destination, value);
   state.OutputCursor += 4;
+  return true;
+}
+
+bool AppendBytes(TransferState& state, const uint8_t* bytes, uint32_t byteCount) {
+  if (!ReserveOutput(state, byteCount)) return false;
+  std::fwrite(bytes, 1, byteCount, state.destination);
+  state.OutputCursor += byteCount;
   return true;
 }
 

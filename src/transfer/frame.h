@@ -1,31 +1,23 @@
-// The transfer engine's entry and the machinery its four phases share.
-// TransferAudioData copies the audio data of a source image to a destination in four phases
-// (song list, song data, instrument lists, instrument data), placing every shared block once on a
-// multiple of 4 at the OutputCursor and writing its output address into each pointer slot that
-// names it. The engine allocates nothing, throws nothing and reports a failure as its result.
+// What the four phases of a transfer share: the state of one call, the relocation tables, block
+// placement, and source and output access by cartridge address.
+// Every block is placed once, on a multiple of 4 at the OutputCursor (zero bytes fill the gap);
+// each pointer slot that names it receives its output address. Slots behind the cursor are
+// written later, once the block they name is placed.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
 #include "image/address.h"
-#include "image/platform.h"
-
-enum class TransferResult {
-  kOk,
-  kOutputTooLarge,  // a byte would land at a file offset past the 32 MiB window
-  kTooManyBlocks,   // a 1025th distinct block in one relocation table
-  kTrackPastEnd,    // a track stream reaches the end of the source before its end byte
-  kWriteFailed,     // the destination stream reported a write error
-};
-
-// Runs the whole transfer. The base is made even; in extract mode the 16-byte bank header goes
-// first. Bytes past the end of the source (its size when the call starts) read as 0. On failure
-// the destination holds a partial output that the caller must discard.
-TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
-                                 std::FILE* destination, uint32_t baseAddress, bool extractMode);
+#include "image/stream_io.h"
+#include "transfer/transfer.h"
 
 inline constexpr uint32_t kTableSlots = 1024;
+// Limits of the records: an instrument list holds at most 128 entries of 12 bytes, a song header
+// at most 255 track slots (its track count is a byte).
+inline constexpr uint32_t kMaxListEntries = 128;
+inline constexpr uint32_t kEntrySize = 12;
+inline constexpr uint32_t kMaxTracks = 255;
 
 // Source address -> output address of each block placed; a source address of 0 marks a free
 // slot, and slots fill strictly from the front.
@@ -35,13 +27,14 @@ struct RelocationTable {
 };
 
 // Output bytes behind the cursor held in memory while their pointer slots are filled in, then
-// written in one go: a header's track slots, or the entries of the list being walked. Each
-// write elsewhere behind the cursor costs a seek and a flush of the stream.
-inline constexpr uint32_t kPatchWindowSize = 128 * 12;
-struct PatchWindow {
+// written in one go: a header's track slots, or the entries of the list being walked. Each write
+// elsewhere behind the cursor costs a seek and a flush of the stream.
+inline constexpr uint32_t kSlotBufferSize = kMaxListEntries * kEntrySize;
+static_assert(kSlotBufferSize >= 4 * kMaxTracks, "a song header's track slots must fit");
+struct SlotBuffer {
   uint32_t offset;  // file offset of bytes[0]
   uint32_t length;  // 0: closed
-  uint8_t bytes[kPatchWindowSize];
+  uint8_t bytes[kSlotBufferSize];
 };
 
 // All state of one transfer, owned by the call.
@@ -57,13 +50,13 @@ struct TransferState {
   uint32_t SongHeaderCount;
   uint32_t ListCount;
   TransferResult failure;
-  // Where the source stream really stands (reads past the source's end move only
-  // sourcePosition), so a seek to that spot or a little beyond it can be skipped; valid while
-  // sourceStreamKnown, which a failed read clears.
+  // Where the source stream stands (reads past the source's end move only sourcePosition), so a
+  // seek to that spot or a little beyond it can be skipped; trusted while sourceStreamKnown and
+  // the stream shows no failed read.
   uint64_t sourceStreamOffset;
   bool sourceStreamKnown;
   bool destinationAtCursor;  // the destination stream stands at the OutputCursor
-  PatchWindow window;
+  SlotBuffer slots;
 };
 
 enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
@@ -78,55 +71,40 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
 
 // Source access, positioned by cartridge address; bytes past the source's end read as 0.
 void SeekSource(TransferState& state, uint32_t address);
-inline uint32_t ReadSourceU8(TransferState& state);
 uint32_t ReadSourceU32(TransferState& state);
-inline bool SourceHolds(const TransferState& state, uint32_t byteCount);  // from the position
 
-// Output behind the cursor. WriteSlot writes a word at a file offset, into the patch window when
-// it lies there. The window opens over length bytes at address (the caller fills bytes[]) and is
-// written out by FlushPatchWindow.
-void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value);
-void OpenPatchWindow(TransferState& state, uint32_t address, uint32_t length);
-void FlushPatchWindow(TransferState& state);
-
-// Appends at the OutputCursor: each checks the 32 MiB window first and advances the cursor.
-inline bool ReserveOutput(TransferState& state, uint64_t byteCount);
-inline bool AppendU8(TransferState& state, uint8_t value);
-bool AppendU32(TransferState& state, uint32_t value);
-// Copies byteCount bytes from the source's current position to the end of the output.
-bool AppendSourceBytes(TransferState& state, uint32_t byteCount);
-void MoveDestinationToCursor(TransferState& state);
-
-// Track streams are copied a byte at a time through these, so they are defined here, where the
-// phases can inline them.
-
-// One byte of the source stream, which stands inside the source; 0 when the read fails.
-inline uint32_t ReadSourceStreamByte(TransferState& state) {
-  const int byte = ReadByteUnlocked(state.source);
-  if (byte == EOF) {
-    state.sourceStreamKnown = false;
-    return 0;
-  }
-  ++state.sourceStreamOffset;
-  return static_cast<uint32_t>(byte);
-}
-
+// One byte; tracks are copied a byte at a time, so this one is inline.
 inline uint32_t ReadSourceU8(TransferState& state) {
-  if (state.sourcePosition >= state.sourceSize) {
-    ++state.sourcePosition;
-    return 0;
-  }
-  ++state.sourcePosition;
-  return ReadSourceStreamByte(state);
+  if (state.sourcePosition++ >= state.sourceSize) return 0;
+  ++state.sourceStreamOffset;
+  return ReadU8(state.source);
 }
 
+// True when the source holds byteCount more bytes from the position.
 inline bool SourceHolds(const TransferState& state, uint32_t byteCount) {
   return state.sourcePosition + byteCount <= state.sourceSize;
 }
 
+// Output behind the cursor. WriteSlot writes a word at a file offset, into the slot buffer when
+// it lies there. OpenSlotBuffer puts length bytes (at most kSlotBufferSize) for the output at
+// address into the buffer, zeros when bytes is null; FlushSlotBuffer writes them out.
+void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value);
+void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes, uint32_t length);
+void FlushSlotBuffer(TransferState& state);
+
+// Appends at the OutputCursor: each checks the 32 MiB window first and advances the cursor.
+bool AppendU32(TransferState& state, uint32_t value);
+bool AppendBytes(TransferState& state, const uint8_t* bytes, uint32_t byteCount);
+// Copies byteCount bytes from the source's position to the end of the output.
+bool AppendSourceBytes(TransferState& state, uint32_t byteCount);
+
+void MoveDestinationToCursor(TransferState& state);
+
+// Checks that byteCount more bytes stay inside the 32 MiB window (else records the failure) and
+// brings the destination to the cursor.
 inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
   // The cursor started at or above the cartridge bit; its distance from it is the file offset
-  // the next byte would take if no address wrapped.
+  // the next byte takes.
   const uint64_t offset = static_cast<uint64_t>(state.OutputCursor) - kCartridgeBase;
   if (offset + byteCount > kWindowSize) {
     state.failure = TransferResult::kOutputTooLarge;
@@ -136,9 +114,10 @@ inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
   return true;
 }
 
+// One byte; inline for the same reason as ReadSourceU8.
 inline bool AppendU8(TransferState& state, uint8_t value) {
   if (!ReserveOutput(state, 1)) return false;
-  WriteByteUnlocked(state.destination, value);
+  WriteU8(state.destination, value);
   state.OutputCursor += 1;
   return true;
 }

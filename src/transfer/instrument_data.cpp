@@ -50,29 +50,15 @@ bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset,
   return waveTable ? CopyWaveTable(state) : CopySample(state, data);
 }
 
-// Reads the list from the source as CopyInstrumentList copied it (up to the first invalid entry,
-// at most 128) and opens the patch window over its copy, which therefore holds the same bytes.
-// Returns the number of entries.
-uint32_t LoadList(TransferState& state, uint32_t list, uint32_t output) {
-  SeekSource(state, list);
-  uint8_t* entry = state.window.bytes;
-  uint32_t count = 0;
-  for (; count < kMaxListEntries; ++count, entry += kEntrySize) {
-    const uint32_t word0 = ReadSourceU32(state);
-    if (!IsValidInstrumentEntry(word0)) break;
-    StoreU32(entry, word0);
-    StoreU32(entry + 4, ReadSourceU32(state));
-    StoreU32(entry + 8, ReadSourceU32(state));
-  }
-  OpenPatchWindow(state, output, kEntrySize * count);
-  return count;
-}
-
+// Walks the list in ListTable slot slot; its copy stays in the slot buffer while the entries'
+// pointer slots are filled in.
 bool TransferListEntries(TransferState& state, uint32_t slot) {
   const uint32_t output = state.ListTable.outputAddress[slot];
-  const uint32_t count = LoadList(state, state.ListTable.sourceAddress[slot], output);
-  for (uint32_t k = 0; k < count; ++k) {
-    const uint8_t* entry = state.window.bytes + kEntrySize * k;
+  InstrumentListEntries list;
+  ReadInstrumentList(state, state.ListTable.sourceAddress[slot], list);
+  OpenSlotBuffer(state, output, list.bytes, kEntrySize * list.count);
+  for (uint32_t k = 0; k < list.count; ++k) {
+    const uint8_t* entry = list.bytes + kEntrySize * k;
     const uint32_t word0 = LoadU32(entry);
     const uint32_t data = LoadU32(entry + 4);
     const uint32_t third = LoadU32(entry + 8);
@@ -88,7 +74,7 @@ bool TransferListEntries(TransferState& state, uint32_t slot) {
     }
     if (!ok) return false;
   }
-  FlushPatchWindow(state);
+  FlushSlotBuffer(state);
   return true;
 }
 

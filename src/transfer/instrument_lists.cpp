@@ -1,23 +1,30 @@
 #include "transfer/instrument_lists.h"
 
 #include "image/address.h"
+#include "image/stream_io.h"
 
 bool IsValidInstrumentEntry(uint32_t word0) {
-  if (word0 == 0) return false;
-  if ((word0 & 0x07) > 4) return false;
-  return (word0 & 0x30) == 0;
+  return word0 != 0 && (word0 & 0x07) <= 4 && (word0 & 0x30) == 0;
+}
+
+void ReadInstrumentList(TransferState& state, uint32_t listAddress, InstrumentListEntries& list) {
+  SeekSource(state, listAddress);
+  list.count = 0;
+  while (list.count < kMaxListEntries) {
+    const uint32_t word0 = ReadSourceU32(state);
+    if (!IsValidInstrumentEntry(word0)) break;
+    uint8_t* entry = list.bytes + kEntrySize * list.count;
+    StoreU32(entry, word0);
+    StoreU32(entry + 4, ReadSourceU32(state));
+    StoreU32(entry + 8, ReadSourceU32(state));
+    ++list.count;
+  }
 }
 
 bool CopyInstrumentList(TransferState& state, uint32_t listAddress) {
-  SeekSource(state, listAddress);
-  for (uint32_t n = 0; n < kMaxListEntries; ++n) {
-    const uint32_t word0 = ReadSourceU32(state);
-    if (!IsValidInstrumentEntry(word0)) break;
-    if (!AppendU32(state, word0)) return false;
-    if (!AppendU32(state, ReadSourceU32(state))) return false;
-    if (!AppendU32(state, ReadSourceU32(state))) return false;
-  }
-  return true;
+  InstrumentListEntries list;
+  ReadInstrumentList(state, listAddress, list);
+  return AppendBytes(state, list.bytes, kEntrySize * list.count);
 }
 
 bool TransferInstrumentLists(TransferState& state) {

@@ -11,16 +11,22 @@
 
 #include "transfer/frame.h"
 
-inline constexpr uint32_t kMaxListEntries = 128;
-inline constexpr uint32_t kEntrySize = 12;
+// The entries of one list as the engine copies them, 12 bytes each as in the source.
+struct InstrumentListEntries {
+  uint32_t count;
+  uint8_t bytes[kMaxListEntries * kEntrySize];
+};
 
 // False when word 0 is 0, its type number is above 4, or bit 0x10 or 0x20 is set.
 bool IsValidInstrumentEntry(uint32_t word0);
 
-// Copies the list at listAddress to the OutputCursor, 12 bytes per entry, stopping before the
-// first invalid entry or after the 128th. Positions both streams itself.
+// Reads the list at listAddress up to its first invalid entry or its 128th; the one place the end
+// of a list is decided, so the copy and the walk over it see the same entries.
+void ReadInstrumentList(TransferState& state, uint32_t listAddress, InstrumentListEntries& list);
+
+// Copies the list at listAddress to the OutputCursor. Positions both streams itself.
 bool CopyInstrumentList(TransferState& state, uint32_t listAddress);
 
-// Places the list of each of the SongHeaderCount song headers in the BlockTable and fills the
-// output headers' pointers; fills the ListTable and ListCount.
+// Places the list of each of the SongHeaderCount song headers in the ListTable, fills the output
+// headers' pointers and sets ListCount.
 bool TransferInstrumentLists(TransferState& state);

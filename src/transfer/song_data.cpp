@@ -1,7 +1,5 @@
 #include "transfer/song_data.h"
 
-#include <algorithm>
-
 #include "image/address.h"
 
 namespace {
@@ -44,8 +42,7 @@ bool CopySongHeader(TransferState& state, uint32_t header) {
     if (!AppendU32(state, 0)) return false;
   }
   // The track slots are filled in memory as each track's copy begins, and written at the end.
-  OpenPatchWindow(state, output + 8, 4 * trackCount);
-  std::fill(state.window.bytes, state.window.bytes + 4 * trackCount, uint8_t{0});
+  OpenSlotBuffer(state, output + 8, nullptr, 4 * trackCount);
   for (uint32_t t = 0; t < trackCount; ++t) {
     SeekSource(state, header + 8 + 4 * t);
     const uint32_t track = ReadSourceU32(state);
@@ -54,7 +51,7 @@ bool CopySongHeader(TransferState& state, uint32_t header) {
     SeekSource(state, track);
     if (!CopyTrack(state, track, trackOutput)) return false;
   }
-  FlushPatchWindow(state);
+  FlushSlotBuffer(state);
   return true;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "image_builder.h"
-#include "transfer/frame.h"
+#include "transfer/transfer.h"
 
 // A temporary binary stream holding bytes, positioned at its start; closing it removes it.
 std::FILE* StreamOf(const Bytes& bytes);

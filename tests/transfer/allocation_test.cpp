@@ -11,7 +11,7 @@
 #include "image/audio_locator.h"
 #include "support/small_image.h"
 #include "support/streams.h"
-#include "transfer/frame.h"
+#include "transfer/transfer.h"
 
 namespace {
 

@@ -1,0 +1,68 @@
+#include "cli/destination.h"
+
+#include "cli/file_system.h"
+#include "image/platform.h"
+
+namespace {
+
+constexpr char kPartialSuffix[] = ".partial";
+
+// Flushes and closes the stream; false when any write to it failed.
+bool CloseStream(std::FILE*& stream) {
+  bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
+  ok = std::fclose(stream) == 0 && ok;
+  stream = nullptr;
+  return ok;
+}
+
+}  // namespace
+
+bool OpenBank(const std::string& path, Destination& destination) {
+  destination.path = path;
+  destination.partialPath = path + kPartialSuffix;
+  // Existence is the file system's answer: a bank that cannot be read is still there.
+  const bool existed = PathExists(path.c_str());
+  std::FILE* probe = OpenFile(path.c_str(), "ab");
+  if (probe == nullptr) return false;
+  std::fclose(probe);
+  if (!existed) RemoveFile(path.c_str());
+  destination.stream = OpenFile(destination.partialPath.c_str(), "wb");
+  return destination.stream != nullptr;
+}
+
+bool OpenTarget(const char* path, Destination& destination) {
+  destination.path = path;
+  destination.stream = OpenFile(path, "r+b");
+  if (destination.stream == nullptr) return false;
+  const int64_t size = StreamSize(destination.stream);
+  if (size >= 0) {
+    destination.oldSize = static_cast<uint64_t>(size);
+    return true;
+  }
+  AbandonDestination(destination);
+  return false;
+}
+
+void AbandonDestination(Destination& destination) {
+  std::fclose(destination.stream);
+  destination.stream = nullptr;
+}
+
+Ending EndDestination(Destination& destination, TransferResult result) {
+  const bool extract = !destination.partialPath.empty();
+  if (!CloseStream(destination.stream) && result == TransferResult::kOk) {
+    result = TransferResult::kWriteFailed;
+  }
+  if (extract) {
+    if (result == TransferResult::kOk &&
+        !MoveFileOnto(destination.partialPath.c_str(), destination.path.c_str())) {
+      result = TransferResult::kWriteFailed;
+    }
+    if (result != TransferResult::kOk) RemoveFile(destination.partialPath.c_str());
+    return {result, true};
+  }
+  // Nothing below the old end was written, so cutting the file back undoes the run.
+  const bool restored =
+      result == TransferResult::kOk || TruncateFile(destination.path.c_str(), destination.oldSize);
+  return {result, restored};
+}

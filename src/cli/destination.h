@@ -1,0 +1,39 @@
+// Where a run writes, from opening to the end of the run, so that a run that fails changes no
+// file. Extract: the bank is written to "<bank path>.partial" and moved onto the bank path only
+// when whole, so a failed run leaves an earlier bank as it was and the source may be that bank.
+// Insert: the target is opened for update and only grows; a failed run cuts it back.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+#include "transfer/transfer.h"
+
+struct Destination {
+  std::FILE* stream = nullptr;
+  std::string path;         // the bank path or the target
+  std::string partialPath;  // extract only
+  uint64_t oldSize = 0;     // insert only: the target's size when it was opened
+};
+
+// Opens a bank at path. First finds out whether path can be written without changing it (opening
+// it for appending; a file that did not exist before is removed again), then opens the partial
+// file. False, with nothing left open or created, when either fails.
+bool OpenBank(const std::string& path, Destination& destination);
+
+// Opens the target at path for update and reads its size. False, with nothing left open, when it
+// cannot be opened or sized.
+bool OpenTarget(const char* path, Destination& destination);
+
+// Closes a destination nothing was written to (the run ended before the transfer).
+void AbandonDestination(Destination& destination);
+
+struct Ending {
+  TransferResult result;  // the transfer's, or kWriteFailed when closing or moving failed
+  bool restored;          // false when a failed insert could not cut the target back
+};
+
+// Closes the destination after a transfer that returned result and keeps the output (moves the
+// bank into place) or undoes it (removes the partial bank, cuts the target back to oldSize).
+Ending EndDestination(Destination& destination, TransferResult result);

@@ -1,0 +1,88 @@
+#include "cli/file_system.h"
+
+#if defined(_WIN32)
+#include <fcntl.h>
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+#include <string>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <cerrno>
+#endif
+
+#if defined(_WIN32)
+namespace {
+
+// UTF-8 to UTF-16; empty when text is not valid UTF-8, which then opens nothing.
+std::wstring Wide(const char* text) {
+  const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, nullptr, 0);
+  if (length <= 0) return std::wstring();
+  std::wstring wide(static_cast<size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text, -1, wide.data(), length);
+  wide.pop_back();  // the terminator the count included
+  return wide;
+}
+
+}  // namespace
+
+std::FILE* OpenFile(const char* path, const char* mode) {
+  return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
+}
+
+bool PathExists(const char* path) {
+  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool TruncateFile(const char* path, uint64_t size) {
+  int fd = -1;
+  if (_wsopen_s(&fd, Wide(path).c_str(), _O_RDWR | _O_BINARY, _SH_DENYNO,
+                _S_IREAD | _S_IWRITE) != 0) {
+    return false;
+  }
+  const bool ok = _chsize_s(fd, static_cast<long long>(size)) == 0;
+  return _close(fd) == 0 && ok;
+}
+
+bool MoveFileOnto(const char* from, const char* to) {
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool RemoveFile(const char* path) { return _wremove(Wide(path).c_str()) == 0; }
+
+void ReserveStandardStreams() {}
+
+#else
+
+std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+// A link counts, even one that leads nowhere: it is there, and the probe must not remove it.
+bool PathExists(const char* path) {
+  struct stat status;
+  return lstat(path, &status) == 0;
+}
+
+bool TruncateFile(const char* path, uint64_t size) {
+  return truncate(path, static_cast<off_t>(size)) == 0;
+}
+
+bool MoveFileOnto(const char* from, const char* to) { return std::rename(from, to) == 0; }
+
+bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+
+void ReserveStandardStreams() {
+  // The lowest free descriptor is the one taken, so each open fills the gap just found.
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (fcntl(fd, F_GETFD) == -1 && errno == EBADF) {
+      open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY);
+    }
+  }
+}
+
+#endif

@@ -1,0 +1,26 @@
+// The file system as the driver needs it: files named by path, on every platform.
+// Paths are UTF-8 everywhere; on Windows they reach the file system through the wide (UTF-16)
+// calls, so a name in any script opens. Everything else in the project is standard C++ and C
+// stdio; these wrap the POSIX or Windows calls standard C lacks.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+// fopen with a UTF-8 path.
+std::FILE* OpenFile(const char* path, const char* mode);
+
+// True when something exists at path, whether or not it can be read.
+bool PathExists(const char* path);
+
+// Cuts (or extends) the file at path to size bytes.
+bool TruncateFile(const char* path, uint64_t size);
+
+// Moves the file from onto to, replacing what is there.
+bool MoveFileOnto(const char* from, const char* to);
+
+bool RemoveFile(const char* path);
+
+// Opens the null device on any of descriptors 0 to 2 that the process was started without, so
+// no file the program opens later takes one: the console would read from or write into it.
+void ReserveStandardStreams();

@@ -1,0 +1,23 @@
+// The transfer engine's front door: copies the audio data of a source image to a destination.
+// Song list, song headers and tracks, instrument lists, then the samples, wave tables, key maps
+// and nested lists those lists name: every block placed once, every pointer followed relocated.
+// The engine allocates nothing and throws nothing; a failure comes back as the result.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+
+enum class TransferResult {
+  kOk,
+  kOutputTooLarge,  // a byte would land at a file offset past the 32 MiB window
+  kTooManyBlocks,   // a 1025th distinct block in one relocation table
+  kTrackPastEnd,    // a track stream reaches the end of the source before its end byte
+  kWriteFailed,     // the destination stream reported a write error
+};
+
+// Runs the whole transfer: the base is made even and, in extract mode, the 16-byte bank header
+// goes first. Bytes past the end of the source (its size when the call starts) read as 0. On
+// failure the destination holds a partial output that the caller must discard. Leaves both
+// streams at unspecified positions.
+TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
+                                 std::FILE* destination, uint32_t baseAddress, bool extractMode);
