@@ -30,7 +30,10 @@ bool CopySample(TransferState& state, uint32_t sampleAddress) {
   }
   const uint32_t length = SampleDataLength(lengthWord);
   if (length > kLargeSample) std::printf("%X\n", sampleAddress);
-  return AppendSourceBytes(state, length);
+  // The sound engine reads one byte past plain-length data (it interpolates towards it at the
+  // end and at the loop point), so that byte travels with the sample.
+  const uint32_t guard = (lengthWord & 0x80000000u) == 0 ? 1 : 0;
+  return AppendSourceBytes(state, length + guard);
 }
 
 bool CopyWaveTable(TransferState& state) {

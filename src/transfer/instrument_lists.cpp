@@ -3,9 +3,7 @@
 #include "image/address.h"
 #include "image/stream_io.h"
 
-bool IsValidInstrumentEntry(uint32_t word0) {
-  return word0 != 0 && (word0 & 0x07) <= 4 && (word0 & 0x30) == 0;
-}
+bool IsValidInstrumentEntry(uint32_t word0) { return word0 != 0 && (word0 & 0x07) <= 4; }
 
 void ReadInstrumentList(TransferState& state, uint32_t listAddress, InstrumentListEntries& list) {
   SeekSource(state, listAddress);

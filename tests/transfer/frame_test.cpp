@@ -79,12 +79,13 @@ TEST(TransferFrame, SongHeadersAndInstrumentDataNeverShareACopy) {
   image.PutInstrumentList(0x08000300, {{0x00003C00, 0x08000200, 0}});
   const TransferRun run = Extract(image.bytes(), 0x08000100);
   EXPECT_EQ(run.result, TransferResult::kOk);
-  ASSERT_EQ(run.output.size(), 0x48u);
-  const Bytes want = LittleEndian({
+  ASSERT_EQ(run.output.size(), 0x49u);
+  Bytes want = LittleEndian({
       0, 0x08000028,                    // 0x20 header: no tracks, list 0x08000028
       0x00003C00, 0x08000034, 0,        // 0x28 sample entry: data 0x08000034
       0, 0x08000300, 0, 4, 0xDDCCBBAA,  // 0x34 the header's bytes as a sample
   });
+  want.push_back(0);  // 0x48 the byte after its data
   ExpectSameBytes(want, Bytes(run.output.begin() + 0x20, run.output.end()));
 }
 
