@@ -155,8 +155,10 @@ InstrumentEntry Entry(Blocks& blocks, Rng& rng, bool topLevel) {
   const uint32_t key = rng.Between(0x24, 0x54) << 8;
   const uint32_t roll = rng.Below(100);
   if (roll < 60) {
+    // One voice in eight plays its sample in reverse.
+    const uint32_t reverse = (envelope & 7) == 0 ? 0x10 : 0x00;
     const uint32_t type = rng.Below(4) == 0 ? 0x08 : 0x00;
-    return {type | key, blocks.samples[blocks.samplePick.Pick(rng)], envelope};
+    return {type | reverse | key, blocks.samples[blocks.samplePick.Pick(rng)], envelope};
   }
   if (roll < 70) {
     const uint32_t type = rng.Below(2) == 0 ? 0x0B : 0x03;
@@ -212,9 +214,11 @@ int main(int argc, char** argv) {
   uint64_t sampleBytes = 0;
   for (uint32_t s = 0; s <= kSamples; ++s) {
     const uint32_t size = s == kSamples ? kLargeSampleSize : rng.Between(1024, 20 * 1024);
-    const uint32_t address = layout.Take(16 + size, 4);
+    // The byte after the data is part of the sound: the mixer interpolates towards it.
+    const uint32_t address = layout.Take(16 + size + 1, 4);
     const uint32_t loopFlag = rng.Below(3) == 0 ? 0x40000000 : 0;
-    image.PutSample(address, size, SampleData(size, rng), loopFlag, rng.Between(0x2000, 0x8000),
+    image.PutSample(address, size, SampleData(size + 1, rng), loopFlag,
+                    rng.Between(0x2000, 0x8000),
                     rng.Below(size));
     blocks.samples.push_back(address);
     sampleBytes += size;

@@ -1,6 +1,7 @@
 // Writes the demo image: a small cartridge image whose audio data exercises every kind of block
 // the tool copies (shared song headers, tracks with address commands, instrument lists with
-// samples, wave tables, a nested list with a key map, and a nested list that is also a song's).
+// samples, reverse and compressed voices, wave tables, a nested list with a key map, and a nested
+// list that is also a song's).
 // Usage: make_demo <output path>
 #include <cmath>
 #include <cstdio>
@@ -72,13 +73,15 @@ int main(int argc, char** argv) {
                                    {0x00003C01, 0x00000002, 0x00F000F0},
                                    {0x00000040, A(0x1400), A(0x1700)},
                                    {0x00003C08, A(0x2400), 0x00FF00FF}});
-  // Song list B: a shared sample, its own wave table, a nested list that is list A, noise.
+  // Song list B: a shared sample, the same sample reversed, its own wave table, a nested list
+  // that is list A, noise.
   image.PutInstrumentList(0x1200, {{0x00003C00, A(0x2000), 0x00FF00FF},
+                                   {0x00003C10, A(0x2000), 0x00FF00FF},
                                    {0x00003C0B, A(0x1810), 0x00000000},
                                    {0x00000080, A(0x1000), 0x12345678},
                                    {0x00003C02, 0x00000000, 0x000F000F}});
-  // The nested list: a new sample, a shared one, a shared wave table, a short sample.
-  image.PutInstrumentList(0x1400, {{0x00003C00, A(0x2800), 0x00FF00FF},
+  // The nested list: a compressed voice, a shared sample, a shared wave table, a short sample.
+  image.PutInstrumentList(0x1400, {{0x00003C20, A(0x2800), 0x00FF00FF},
                                    {0x00003C00, A(0x2000), 0x00FF00FF},
                                    {0x00003C03, A(0x1800), 0x00000000},
                                    {0x00003C00, A(0x2C00), 0x00FF00FF}});
@@ -87,8 +90,9 @@ int main(int argc, char** argv) {
   image.PutKeyMap(0x1700, keyMap);
   image.PutWaveTable(0x1800, Pattern(16, 0x01)).PutWaveTable(0x1810, Pattern(16, 0x80));
 
-  image.PutSample(0x2000, 256, Synth(256, 0), 0x00000000, 0x00003C00, 0x00000000);
-  image.PutSample(0x2400, 203, Synth(203, 1), 0x40000000, 0x00003C00, 0x00000010);
+  // Plain-length samples carry one byte more than their length: the mixer reads it.
+  image.PutSample(0x2000, 256, Synth(257, 2), 0x00000000, 0x00003C00, 0x00000000);
+  image.PutSample(0x2400, 203, Synth(204, 1), 0x40000000, 0x00003C00, 0x00000010);
   image.PutSample(0x2800, 0xFFFFFE00, Synth(256, 2), 0x00000000, 0x00002000, 0x00000000);
   image.PutSample(0x2C00, 0, LittleEndian({0x11111111, 0x22222222}), 0, 0x00001000, 0);
 
