@@ -217,8 +217,7 @@ int main(int argc, char** argv) {
     // The byte after the data is part of the sound: the mixer interpolates towards it.
     const uint32_t address = layout.Take(16 + size + 1, 4);
     const uint32_t loopFlag = rng.Below(3) == 0 ? 0x40000000 : 0;
-    image.PutSample(address, size, SampleData(size + 1, rng), loopFlag,
-                    rng.Between(0x2000, 0x8000),
+    image.PutSample(address, size, SampleData(size + 1, rng), loopFlag, rng.Between(0x2000, 0x8000),
                     rng.Below(size));
     blocks.samples.push_back(address);
     sampleBytes += size;
