@@ -5,6 +5,7 @@
 
 #include "image/address.h"
 #include "image/audio_locator.h"
+#include "image/stream_io.h"
 
 uint8_t* ImageBuilder::At(uint32_t address, uint32_t count) {
   const uint32_t offset = FileOffset(address);
@@ -18,8 +19,7 @@ ImageBuilder& ImageBuilder::PutU8(uint32_t address, uint8_t value) {
 }
 
 ImageBuilder& ImageBuilder::PutU32(uint32_t address, uint32_t value) {
-  uint8_t* p = At(address, 4);
-  for (int k = 0; k < 4; ++k) p[k] = static_cast<uint8_t>(value >> (8 * k));
+  StoreU32(At(address, 4), value);
   return *this;
 }
 
@@ -85,9 +85,11 @@ ImageBuilder& ImageBuilder::Resize(uint32_t size) {
 }
 
 Bytes LittleEndian(std::initializer_list<uint32_t> words) {
-  Bytes out;
+  Bytes out(4 * words.size());
+  uint8_t* at = out.data();
   for (uint32_t word : words) {
-    for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(word >> (8 * k)));
+    StoreU32(at, word);
+    at += 4;
   }
   return out;
 }

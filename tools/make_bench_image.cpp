@@ -97,7 +97,8 @@ uint8_t EventByte(Rng& rng) {
 }
 
 void AppendWord(Bytes& out, uint32_t word) {
-  for (int k = 0; k < 4; ++k) out.push_back(static_cast<uint8_t>(word >> (8 * k)));
+  const Bytes bytes = LittleEndian({word});
+  out.insert(out.end(), bytes.begin(), bytes.end());
 }
 
 // A track as a sequencer writes it: tempo, a jump over a pattern, the pattern with its return,
