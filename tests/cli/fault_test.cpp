@@ -28,12 +28,13 @@ constexpr long long kEnd301 = 0x31C;
 constexpr uint64_t kWindow = 0x2000000;
 
 enum Outcome { kWrites, kWritesNothing, kFails };  // exit status 0, 0 and 1
-enum Setup { kPlain, kNoOldBank, kLocked };
+enum Setup { kPlain, kNoOldBank, kLocked, kWriteOnlyBank };
 
-// Each run starts in a folder holding source.gba (kSource), holds-y.gba (kSource, then 'y' up
-// to 128 KiB), locked.gba (no permissions), a folder named "folder", target.gba (a pattern,
-// sparse past its first 4 KiB) and, but for kNoOldBank, an old output.tbnk. kLocked runs the
-// tool without root's rights, with the folder and every file in it read-only.
+// Each run starts in a folder holding source.gba (kSource), broken.gba (kNoEndByte), holds-y.gba
+// (kSource, then 'y' up to 128 KiB), locked.gba (no permissions), a folder named "folder",
+// target.gba (a pattern, sparse past its first 4 KiB) and, but for kNoOldBank, an old
+// output.tbnk. kLocked runs the tool without root's rights, with the folder and every file in it
+// read-only; kWriteOnlyBank does too, in a folder anyone may write, with a bank no one may read.
 struct Fault {
   const char* name;
   const char* args;  // two paths: insert
@@ -51,6 +52,8 @@ const char kNoInput[] = "Error opening input file";
 const char kNoOutput[] = "Error opening output file";
 const char kWriteError[] = "Error writing output file";
 const char kWindowError[] = "Error: output exceeds the 32 MiB cartridge space";
+const char kTrackError[] = "Error: track data runs past the end of the input file";
+const char kNotRestored[] = "Error: the target image could not be restored";
 const char kInsert[] = "source.gba target.gba";
 
 const Fault kFaults[] = {
@@ -80,6 +83,12 @@ const Fault kFaults[] = {
     // Files the tool may not write.
     {"insert, read-only", kInsert, -1, kNoOutput, kFails, 0x301, "y\n", 0, kLocked},
     {"extract, read-only", "source.gba", -1, kNoOutput, kFails, 0x301, "y\n", 0, kLocked},
+    // Regression: a bank that could not be read was taken for a new file and removed.
+    {"extract fails, the old bank is write-only", "broken.gba", -1, kTrackError, kFails, 0x301,
+     "y\n", 0, kWriteOnlyBank},
+    // A device takes the writes but cannot be cut back: the user is told.
+    {"insert fails, the target cannot be restored", "broken.gba /dev/zero", -1, kNotRestored,
+     kFails},
     // The same path twice; targets at the window's end (one of 32 MiB: the driver tests); odd
     // sizes.
     {"insert onto itself", "source.gba source.gba", -1, kFinished, kWrites},
@@ -108,6 +117,7 @@ TEST(Faults, EveryRunEndsWithOneLineAndAFailedRunChangesNoFile) {
     SCOPED_TRACE(row.name);
     TempDir work;
     WriteFile(work / "source.gba", kSource);
+    WriteFile(work / "broken.gba", kNoEndByte);
     WriteFile(work / "holds-y.gba", kSource + std::string(0x20000 - kSource.size(), 'y'));
     WriteFile(work / "locked.gba", kSource);
     fs::create_directory(work / "folder");
@@ -123,9 +133,14 @@ TEST(Faults, EveryRunEndsWithOneLineAndAFailedRunChangesNoFile) {
     }
     fs::permissions(work / "locked.gba", fs::perms::none);
     fs::permissions(work.path(), mode | search);
+    if (row.setup == kWriteOnlyBank) {
+      fs::permissions(work.path(), fs::perms::all);
+      fs::permissions(work / "output.tbnk",
+                      fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write);
+    }
     const Files before = FilesIn(work);
 
-    LaunchConditions conditions{row.limit, {}, row.setup == kLocked};
+    LaunchConditions conditions{row.limit, {}, row.setup == kLocked || row.setup == kWriteOnlyBank};
     for (int fd = 0; fd < row.closed; ++fd) conditions.closed.push_back(fd);
     std::istringstream words(row.args);
     const std::vector<std::string> args{std::istream_iterator<std::string>(words), {}};
