@@ -11,8 +11,8 @@
 #include <iostream>
 #include <string>
 
-#include "image/audio_locator.h"
 #include "cli/file_system.h"
+#include "image/audio_locator.h"
 #include "image/platform.h"
 #include "transfer/transfer.h"
 

@@ -16,8 +16,8 @@ constexpr uint32_t kPrefixMask = 0x1FFFF;
 
 uint32_t WordAt(const std::vector<uint8_t>& file, size_t offset) {
   return static_cast<uint32_t>(file[offset]) | static_cast<uint32_t>(file[offset + 1]) << 8 |
-         static_cast<uint32_t>(file[offset + 2]) << 16 | static_cast<uint32_t>(file[offset + 3])
-                                                             << 24;
+         static_cast<uint32_t>(file[offset + 2]) << 16 |
+         static_cast<uint32_t>(file[offset + 3]) << 24;
 }
 
 // Every multiple of 4 from offset 4 on, in order; all three words must lie inside the file.

@@ -20,7 +20,7 @@
 
 namespace {
 
-constexpr uint32_t kSmallTarget = 0x2F0;  // plus the input size mod 4, so odd bases occur
+constexpr uint32_t kSmallTarget = 0x2F0;   // plus the input size mod 4, so odd bases occur
 constexpr uint32_t kCheckedSpan = 0x1000;  // bytes checked at each end of a large target
 
 void Check(bool condition, const char* what) {

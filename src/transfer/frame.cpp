@@ -175,8 +175,7 @@ void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
   state.destinationAtCursor = false;
 }
 
-void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes,
-                    uint32_t length) {
+void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes, uint32_t length) {
   SlotBuffer& slots = state.slots;
   slots.offset = FileOffset(address);
   slots.length = std::min(length, kSlotBufferSize);
