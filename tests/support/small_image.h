@@ -57,10 +57,12 @@ inline ImageBuilder EveryKindOfBlock() {
   image.PutSongList(0x08000100,
                     {{0x08000200, 0x0000AA01}, {0x08000240, 0x0000AA02}, {0x08000200, 0x0000AA03}});
   image.PutSongHeader(0x08000200, 2, 0x08000300, {0x08000600, 0x08000610});
-  image.PutSongHeader(0x08000240, 1, 0x08000300, {0x08000600});
+  // Its track starts one byte past the header's end.
+  image.PutSongHeader(0x08000240, 1, 0x08000300, {0x0800024D});
   image.PutTrack(0x08000600, {0x01, 0xB2, 0x05, 0x06, 0x00, 0x08,  //
                               0xB3, 0x10, 0x06, 0x00, 0x08, 0xB1});
   image.PutTrack(0x08000610, {0x20, 0xB1});
+  image.PutTrack(0x0800024D, {0x30, 0xB1});
   image.PutInstrumentList(0x08000300, {{0x00003C00, 0x08000400, 0},       // sample
                                        {0x40, 0x08000380, 0x08000500},    // nested, key map
                                        {0x03, 0x08000480, 0},             // wave table

@@ -10,21 +10,8 @@ std::FILE* StreamOf(const Bytes& bytes) {
   std::FILE* stream = std::tmpfile();
   if (stream == nullptr) return nullptr;
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
-  std::fflush(stream);
-  std::fseek(stream, 0, SEEK_SET);
+  std::rewind(stream);
   return stream;
-}
-
-Bytes ReadAll(std::FILE* stream) {
-  std::fflush(stream);
-  std::fseek(stream, 0, SEEK_SET);
-  Bytes out;
-  unsigned char chunk[4096];
-  size_t got;
-  while ((got = std::fread(chunk, 1, sizeof chunk, stream)) > 0) {
-    out.insert(out.end(), chunk, chunk + got);
-  }
-  return out;
 }
 
 uint32_t WordAt(const Bytes& bytes, size_t offset) {
@@ -44,22 +31,6 @@ std::string HexAround(const Bytes& bytes, size_t offset) {
   return out.empty() ? "(end)" : out;
 }
 
-}  // namespace
-
-void ExpectSameBytes(const Bytes& want, const Bytes& got) {
-  if (want == got) return;
-  const size_t common = std::min(want.size(), got.size());
-  size_t at = 0;
-  while (at < common && want[at] == got[at]) ++at;
-  char where[64];
-  std::snprintf(where, sizeof where, "offset 0x%zX (address 0x%08zX)", at, at + 0x08000000);
-  ADD_FAILURE() << "outputs differ at " << where << ": sizes " << want.size() << " (want) and "
-                << got.size() << " (got)\n  want: " << HexAround(want, at)
-                << "\n  got:  " << HexAround(got, at);
-}
-
-namespace {
-
 TransferRun Run(const Bytes& source, uint32_t songListAddress, const Bytes& target,
                 uint32_t baseAddress, bool extractMode) {
   TransferRun run{TransferResult::kOk, {}, {}};
@@ -69,18 +40,30 @@ TransferRun Run(const Bytes& source, uint32_t songListAddress, const Bytes& targ
     ADD_FAILURE() << "no temporary stream";
     return run;
   }
-  std::fflush(stdout);
   testing::internal::CaptureStdout();
   run.result = TransferAudioData(in, songListAddress, out, baseAddress, extractMode);
   std::fflush(stdout);
   run.console = testing::internal::GetCapturedStdout();
-  run.output = ReadAll(out);
+  std::rewind(out);
+  int byte;
+  while ((byte = std::fgetc(out)) != EOF) run.output.push_back(static_cast<uint8_t>(byte));
   std::fclose(in);
   std::fclose(out);
   return run;
 }
 
 }  // namespace
+
+void ExpectSameBytes(const Bytes& want, const Bytes& got) {
+  if (want == got) return;
+  const auto [first, ignored] = std::mismatch(want.begin(), want.end(), got.begin(), got.end());
+  const size_t at = static_cast<size_t>(first - want.begin());
+  char where[64];
+  std::snprintf(where, sizeof where, "offset 0x%zX (address 0x%08zX)", at, at + 0x08000000);
+  ADD_FAILURE() << "outputs differ at " << where << ": sizes " << want.size() << " (want) and "
+                << got.size() << " (got)\n  want: " << HexAround(want, at)
+                << "\n  got:  " << HexAround(got, at);
+}
 
 TransferRun Extract(const Bytes& source, uint32_t songListAddress) {
   return Run(source, songListAddress, {}, 0, true);

@@ -1,4 +1,4 @@
-// Streams over test bytes, and readable comparisons of binary output.
+// Streams over test bytes, in-process transfers, and readable comparisons of binary output.
 #pragma once
 
 #include <cstdint>
@@ -11,24 +11,21 @@
 // A temporary binary stream holding bytes, positioned at its start; closing it removes it.
 std::FILE* StreamOf(const Bytes& bytes);
 
-// The whole content of a stream; leaves it at its end.
-Bytes ReadAll(std::FILE* stream);
-
-// The little-endian word at offset (out of range past the end).
+// The little-endian word at offset, at any alignment (out of range past the end).
 uint32_t WordAt(const Bytes& bytes, size_t offset);
 
 // Fails with the first differing offset, its address in a bank or image, and a few bytes of
 // hex from each side.
 void ExpectSameBytes(const Bytes& want, const Bytes& got);
 
-// One in-memory transfer: the console text it printed and the destination's bytes afterwards.
+// One in-process transfer: its result, the destination's bytes afterwards, what it printed.
 struct TransferRun {
   TransferResult result;
   Bytes output;
   std::string console;
 };
 
-// Extract mode: an empty destination, base 0.
+// Extract mode into an empty destination.
 TransferRun Extract(const Bytes& source, uint32_t songListAddress);
 // Insert mode onto target at baseAddress (normally its size OR the cartridge bit).
 TransferRun Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target,
