@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# Fuzzes the locator and the whole transfer for a bounded time each (FUZZ_SECONDS, default 60)
-# with libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up
-# or broken assertion, printing the input that caused it. Needs clang++ and its fuzzer runtime,
+# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90) with
+# libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up or
+# broken promise, printing the input that caused it. The seeds are the demo image and the images
+# and banks of the whole-run test cases. Needs clang++ and its fuzzer runtime,
 # which it installs when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-seconds="${FUZZ_SECONDS:-60}"
+seconds="${FUZZ_SECONDS:-90}"
 
 can_fuzz() {
   local probe
@@ -28,16 +29,20 @@ fi
 build=build-fuzz-ci
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONVAULT_FUZZ=ON -DSONVAULT_TESTS=OFF -DSONVAULT_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_locator fuzz_transfer make_seeds
+cmake --build "$build" -j2 --target fuzz_transfer
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-mkdir -p "$work/seeds/fuzz_transfer" "$work/seeds/fuzz_locator"
-"$build/fuzz/make_seeds" "$work/seeds/fuzz_transfer" "$work/seeds/fuzz_locator"
-cp examples/demo.gba "$work/seeds/fuzz_transfer/demo.gba"
+mkdir -p "$work/seeds/fuzz_transfer"
+n=0
+for seed in examples/demo.gba tests/golden/*/in/* tests/golden/*/out/*; do
+  [ -f "$seed" ] || continue
+  n=$((n + 1))
+  cp "$seed" "$work/seeds/fuzz_transfer/$n-$(basename "$seed")"
+done
 
 summary=()
-for target in fuzz_locator fuzz_transfer; do
+for target in fuzz_transfer; do
   echo "== $target for ${seconds}s"
   mkdir -p "$work/corpus/$target" "$work/crash/$target"
   log="$work/$target.log"

@@ -1,27 +1,29 @@
-// Fuzzes the whole transfer on an arbitrary source image, as the tool runs it: the locator
-// first, then the engine three times, extracting into an empty file, inserting onto a small
-// target and inserting onto a target just below 32 MiB (the last two input bytes choose how far
-// below). Whatever the image, each run must return, keep the output inside the 32 MiB window and
-// leave every byte below the insert base as it was; an extract that succeeds starts with the
-// bank header.
+// Fuzzes the locator and the whole transfer on an arbitrary source image, as the tool runs them.
+// The locator must agree with a plain word-by-word scan. The engine then runs three times:
+// extracting into an empty file, inserting onto a small target and inserting onto a target just
+// below 32 MiB (the last two input bytes choose how far below). Whatever the image, each run must
+// return, allocate nothing, keep the output inside the 32 MiB window and leave every byte below
+// the insert base as it was; an extract that succeeds starts with the bank header.
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/platform.h"
+#include "image/stream_io.h"
 #include "transfer/transfer.h"
 
 namespace {
 
 constexpr uint32_t kSmallTarget = 0x2F0;   // plus the input size mod 4, so odd bases occur
 constexpr uint32_t kCheckedSpan = 0x1000;  // bytes checked at each end of a large target
+long newCalls = 0;
 
 void Check(bool condition, const char* what) {
   if (condition) return;
@@ -29,7 +31,16 @@ void Check(bool condition, const char* what) {
   std::abort();
 }
 
-uint8_t TargetByte(uint64_t offset) { return static_cast<uint8_t>(offset * 31 + 7); }
+// Every multiple of 4 from offset 4 on, in order; all three words must lie inside the file.
+uint32_t ReferenceScan(const uint8_t* data, size_t size) {
+  for (size_t at = 4; at + 12 <= size; at += 4) {
+    if (LoadU32(data + at) == kSignature[0] && LoadU32(data + at + 4) == kSignature[1] &&
+        LoadU32(data + at + 8) == kSignature[2]) {
+      return LoadU32(data + at - 4);
+    }
+  }
+  return 0;
+}
 
 std::FILE* NewFile() {
   std::FILE* file = std::tmpfile();
@@ -37,29 +48,27 @@ std::FILE* NewFile() {
   return file;
 }
 
-// Writes the target pattern over [from, from + count).
-void FillTarget(std::FILE* file, uint64_t from, uint32_t count) {
-  uint8_t bytes[kCheckedSpan];
-  for (uint32_t k = 0; k < count; ++k) bytes[k] = TargetByte(from + k);
-  std::fseek(file, static_cast<long>(from), SEEK_SET);
-  Check(std::fwrite(bytes, 1, count, file) == count, "cannot write the target");
-}
+uint8_t TargetByte(uint64_t offset) { return static_cast<uint8_t>(offset * 31 + 7); }
 
-bool HoldsPattern(std::FILE* file, uint64_t from, uint32_t count) {
+// Writes (check false) or compares (check true) the target pattern over [from, from + count).
+bool TargetPattern(std::FILE* file, uint64_t from, uint32_t count, bool check) {
   uint8_t bytes[kCheckedSpan];
   std::fseek(file, static_cast<long>(from), SEEK_SET);
-  if (std::fread(bytes, 1, count, file) != count) return false;
+  if (check && std::fread(bytes, 1, count, file) != count) return false;
   for (uint32_t k = 0; k < count; ++k) {
-    if (bytes[k] != TargetByte(from + k)) return false;
+    if (check && bytes[k] != TargetByte(from + k)) return false;
+    bytes[k] = TargetByte(from + k);
   }
-  return true;
+  return check || std::fwrite(bytes, 1, count, file) == count;
 }
 
 TransferResult Run(std::FILE* source, uint32_t songListAddress, std::FILE* destination,
                    uint32_t baseAddress, bool extractMode) {
   std::clearerr(source);
+  const long before = newCalls;
   const TransferResult result =
       TransferAudioData(source, songListAddress, destination, baseAddress, extractMode);
+  Check(newCalls == before, "the engine allocated");
   Check(std::fflush(destination) == 0, "the destination cannot be flushed");
   Check(StreamSize(destination) <= static_cast<int64_t>(kWindowSize),
         "the output runs past the 32 MiB window");
@@ -72,9 +81,11 @@ void Extract(std::FILE* source, uint32_t songListAddress) {
     uint8_t header[16];
     std::rewind(bank);
     Check(std::fread(header, 1, sizeof header, bank) == sizeof header, "no bank header");
-    const uint8_t expected[16] = {0x10, 0x00, 0x00, 0x08, 0x4A, 0x68, 0x88, 0x88,
-                                  0x00, 0x28, 0x04, 0xD1, 0x08, 0x1C, 0x19, 0x1C};
-    Check(std::memcmp(header, expected, sizeof header) == 0, "the bank header is wrong");
+    Check(LoadU32(header) == 0x08000010 && std::memcmp(header + 4,
+                                                       "\x4A\x68\x88\x88\x00\x28"
+                                                       "\x04\xD1\x08\x1C\x19\x1C",
+                                                       12) == 0,
+          "the bank header is wrong");
   }
   std::fclose(bank);
 }
@@ -86,16 +97,41 @@ void Insert(std::FILE* source, uint32_t songListAddress, uint32_t targetSize) {
   Check(ftruncate(fileno(target), targetSize) == 0, "cannot size the target");
   const uint32_t head = std::min(targetSize, kCheckedSpan);
   const uint32_t tail = std::min(targetSize - head, kCheckedSpan);
-  FillTarget(target, 0, head);
-  FillTarget(target, targetSize - tail, tail);
-  std::fflush(target);
+  Check(TargetPattern(target, 0, head, false) &&
+            TargetPattern(target, targetSize - tail, tail, false),
+        "cannot write the target");
   Run(source, songListAddress, target, targetSize | kCartridgeBase, false);
-  Check(HoldsPattern(target, 0, head) && HoldsPattern(target, targetSize - tail, tail),
-        "a byte below the insert base changed");
+  Check(
+      TargetPattern(target, 0, head, true) && TargetPattern(target, targetSize - tail, tail, true),
+      "a byte below the insert base changed");
   std::fclose(target);
 }
 
 }  // namespace
+
+// Every form of operator new is counted (the engine must call none) and allocates through malloc,
+// every delete frees, so the sanitizer sees one consistent pair.
+namespace {
+void* Allocate(std::size_t size) {
+  ++newCalls;
+  return std::malloc(size == 0 ? 1 : size);
+}
+void* AllocateOrThrow(std::size_t size) {
+  void* block = Allocate(size);
+  if (block == nullptr) throw std::bad_alloc();
+  return block;
+}
+}  // namespace
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete[](void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
+void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
+void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
+void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The engine announces its phases on standard output; the fuzzer reports on standard error.
@@ -107,7 +143,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* source = NewFile();
   if (size > 0) Check(std::fwrite(data, 1, size, source) == size, "cannot write the source");
   std::fflush(source);
+  const long before = newCalls;
   const uint32_t songListAddress = LocateAudioData(source);
+  Check(newCalls == before, "the locator allocated");
+  Check(songListAddress == ReferenceScan(data, size), "the locator missed the first signature");
   if (songListAddress != 0) {
     Extract(source, songListAddress);
     Insert(source, songListAddress, kSmallTarget + static_cast<uint32_t>(size % 4));
