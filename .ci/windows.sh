@@ -35,6 +35,9 @@ fi
 export WINEPREFIX=$build/wineprefix
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe="  # no Mono or Gecko set-up, no crash debugger
+# Wine reads Unix arguments and file names in the locale's charset: UTF-8, or a name such as
+# ポケモン.gba never reaches the tool.
+export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
 mkdir -p "$WINEPREFIX"
 # One server for the whole run, started before the first program; exit 2 means one is running.
@@ -80,7 +83,7 @@ failed=0
 same() {
   if ! cmp "$1" "$2"; then
     echo "FAIL: $1 and $2 differ" >&2
-    failed=1
+    failed=$((failed + 1))
   fi
 }
 
@@ -107,17 +110,35 @@ for image in "$work"/images/*.gba; do
   cases+=("$name")
 done
 
+# Names outside every ANSI code page: the arguments reach the tool whole, and the transcripts
+# hold them in UTF-8 on both sides.
+for side in linux windows; do
+  mkdir -p "$work/$side/names"
+  cp examples/demo.gba "$work/$side/names/ポケモン.gba"
+  cp examples/demo.gba "$work/$side/names/цель.gba"
+done
+cp "$build/sonvault.exe" "$work/windows/names/"
+run names extract "" ポケモン.gba
+run names insert y output.tbnk цель.gba
+
 for name in "${cases[@]}"; do
-  for file in output.tbnk target.gba full.gba; do
-    same "$work/linux/$name/$file" "$work/windows/$name/$file"
-  done
   same "$work/images/$name.full" "$work/windows/$name/full.gba"
-  for transcript in extract insert refused full; do
-    tr -d '\r' <"$work/windows/$name/$transcript.txt" >"$work/windows/$name/$transcript.lf"
-    same "$work/linux/$name/$transcript.txt" "$work/windows/$name/$transcript.lf"
-  done
   echo "$name: $(stat -c %s "$work/linux/$name/output.tbnk")-byte bank, target" \
-    "$(stat -c %s "$work/linux/$name/target.gba") bytes after insert: same on both"
+    "$(stat -c %s "$work/linux/$name/target.gba") bytes after insert"
+done
+# Every file the Linux side holds, the Windows side holds with the same bytes.
+for name in "${cases[@]}" names; do
+  before=$failed
+  for file in "$work/linux/$name"/*; do
+    base=$(basename "$file")
+    if [ "${base%.txt}" != "$base" ]; then
+      tr -d '\r' <"$work/windows/$name/$base" >"$work/windows/$name/${base%.txt}.lf"
+      same "$file" "$work/windows/$name/${base%.txt}.lf"
+    else
+      same "$file" "$work/windows/$name/$base"
+    fi
+  done
+  if [ "$failed" -eq "$before" ]; then echo "$name: same on both"; fi
 done
 [ "$failed" -eq 0 ]
 echo "== Windows checks done in $((SECONDS - started)) s"

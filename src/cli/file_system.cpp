@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 #else
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,6 +31,15 @@ std::wstring Wide(const char* text) {
   return wide;
 }
 
+// UTF-16 to UTF-8, the terminator included.
+std::string Utf8(const wchar_t* text) {
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return std::string(1, '\0');
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
 }  // namespace
 
 std::FILE* OpenFile(const char* path, const char* mode) {
@@ -42,8 +52,8 @@ bool PathExists(const char* path) {
 
 bool TruncateFile(const char* path, uint64_t size) {
   int fd = -1;
-  if (_wsopen_s(&fd, Wide(path).c_str(), _O_RDWR | _O_BINARY, _SH_DENYNO,
-                _S_IREAD | _S_IWRITE) != 0) {
+  const int flags = _O_RDWR | _O_BINARY;
+  if (_wsopen_s(&fd, Wide(path).c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) {
     return false;
   }
   const bool ok = _chsize_s(fd, static_cast<long long>(size)) == 0;
@@ -57,6 +67,23 @@ bool MoveFileOnto(const char* from, const char* to) {
 bool RemoveFile(const char* path) { return _wremove(Wide(path).c_str()) == 0; }
 
 void ReserveStandardStreams() {}
+
+int RunWithUtf8Arguments(int (*run)(int, char**), int argc, wchar_t** argv) {
+  std::vector<std::string> words;
+  for (int i = 0; i < argc; ++i) words.push_back(Utf8(argv[i]));
+  std::vector<char*> utf8Argv;
+  for (std::string& word : words) utf8Argv.push_back(word.data());
+  utf8Argv.push_back(nullptr);
+  // The console's code page outlives the process: the prompt gets its own back afterwards.
+  DWORD mode = 0;
+  const bool console = GetConsoleMode(GetStdHandle(STD_OUTPUT_HANDLE), &mode) != 0;
+  const UINT oldPage = GetConsoleOutputCP();
+  if (console) SetConsoleOutputCP(CP_UTF8);
+  const int status = run(argc, utf8Argv.data());
+  std::fflush(stdout);
+  if (console) SetConsoleOutputCP(oldPage);
+  return status;
+}
 
 #else
 

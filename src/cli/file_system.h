@@ -24,3 +24,12 @@ bool RemoveFile(const char* path);
 // Opens the null device on any of descriptors 0 to 2 that the process was started without, so
 // no file the program opens later takes one: the console would read from or write into it.
 void ReserveStandardStreams();
+
+#if defined(_WIN32)
+// Windows keeps a program's arguments in UTF-16; the narrow argv turns what the ANSI code page
+// lacks into '?'. wmain gets them whole on every Windows version (a UTF-8 code page in the
+// manifest needs Windows 10 1903). This calls run with them in UTF-8 and the console, when
+// standard output is one, showing UTF-8 for the run; redirected output gets the UTF-8 bytes as
+// they are. Returns run's status.
+int RunWithUtf8Arguments(int (*run)(int, char**), int argc, wchar_t** argv);
+#endif

@@ -1,7 +1,15 @@
 #include "cli/driver.h"
 #include "cli/file_system.h"
 
+#if defined(_WIN32)
+// The wide entry (linked with -municode): the narrow argv loses what the ANSI code page lacks.
+int wmain(int argc, wchar_t** argv) {
+  ReserveStandardStreams();
+  return RunWithUtf8Arguments(RunSonvault, argc, argv);
+}
+#else
 int main(int argc, char** argv) {
   ReserveStandardStreams();
   return RunSonvault(argc, argv);
 }
+#endif
