@@ -1,147 +1,144 @@
+// Whole runs of the tool, one folder each under tests/golden/. Every run starts in a scratch
+// folder holding examples/demo.gba and the files of in/; args holds the arguments (a second line:
+// the program path, "sonvault" when absent), typed what is typed at the console, console the
+// transcript, status the exit status and the count of typed characters never read ("-" when the
+// tool ran as a process), and out/ every file that is new or different after the run.
+// A case with a conditions file runs the built executable as a process, on POSIX only, after
+// these directives, one a line: "resize NAME SIZE", "mkdir NAME", "chmod NAME OCTAL" ("." is the
+// folder itself), "limit BYTES" (file size limit; a write past it fails), "closed N" (starts
+// without descriptors 0 to N-1), "nobody" (without root's rights). The others run in process.
+// With SONVAULT_UPDATE_GOLDEN=1 the test writes console, status and out/ from what the tool does.
 #include "cli/driver.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "image/address.h"
-#include "support/small_image.h"
-#include "support/tool_runner.h"
+#include "support/whole_run.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
+namespace fs = std::filesystem;
 
 namespace {
 
-const std::string kOldBank(0x100, 'o');
-// The files each run starts with, and the ones that differ from them before or after a run.
-const Files kStart = {{"broken.gba", kNoEndByte},
-                      {"output.tbnk", kOldBank},
-                      {"source.gba", kSource},
-                      {"target.gba", kTarget}};
-const Files kNone;
-const Files kInserts = {{"target.gba", kInserted}};
-const Files kExtracts = {{"output.tbnk", kBank}};
-
-std::string Found(const std::string& source) {
-  return "Input File: " + source + "\nAudio data located at: 0x08000100\n\n";
+std::vector<std::string> Words(const std::string& line) {
+  std::istringstream words(line);
+  return {std::istream_iterator<std::string>(words), {}};
 }
-const std::string kAsk = "Are you sure you wish to proceed? (y/n)\n\n";
-const std::string kInsertHead = kBanner + Found("source.gba") +
-                                "Output File: target.gba\nInserting audio data at: 0x080002F0\n";
-const std::string kExtracted =
-    kBanner + Found("source.gba") + "Output File: output.tbnk\n\n" + kPhases + "Finished\n";
-const std::string kConfirmed = kInsertHead + kAsk + kPhases + "Finished\n";
-const std::string kRefused = kInsertHead + kAsk + "Aborted\n";
-const std::string kNoInput = kBanner + "Error opening input file\n";
-const std::string kNoOutput = kBanner + Found("source.gba") + "Error opening output file\n";
-const std::string kTrackFailed =
-    "Beginning ripping...\nTransferring Song List...\nTransferring Song Data...\n"
-    "Error: track data runs past the end of the input file\n";
 
-// Lines typed after the answer: the closing pause takes the first, the second stays unread.
-const std::string kMore = "next\nleft\n";
+#if !defined(_WIN32)
+// Sets up the conditions in work and returns how to start the tool under them: through the shell
+// and util-linux, prlimit for the size limit (SIGXFSZ ignored) and setpriv to drop to "nobody".
+struct Launch {
+  std::string prefix;  // commands the tool runs under
+  std::string closed;  // redirections that close descriptors
+};
 
-std::vector<std::string> Split(const std::string& words) {
-  std::istringstream in(words);
-  return {std::istream_iterator<std::string>(in), {}};
+Launch Prepare(const fs::path& work, const std::string& conditions) {
+  Launch launch;
+  std::istringstream lines(conditions);
+  for (std::string line; std::getline(lines, line);) {
+    const std::vector<std::string> word = Words(line);
+    if (word.size() == 3 && word[0] == "resize")
+      fs::resize_file(work / word[1], std::stoull(word[2]));
+    if (word.size() == 2 && word[0] == "mkdir") fs::create_directory(work / word[1]);
+    if (word.size() == 3 && word[0] == "chmod") {
+      fs::permissions(work / word[1], static_cast<fs::perms>(std::stoi(word[2], nullptr, 8)));
+    }
+    if (word.size() == 2 && word[0] == "limit") launch.prefix += " prlimit --fsize=" + word[1];
+    if (word.size() == 2 && word[0] == "closed") {
+      launch.closed = word[1] == "1" ? " 0<&-" : " 0<&- 1>&-";
+    }
+    if (word.size() == 1 && word[0] == "nobody" && geteuid() == 0) {
+      launch.prefix = " setpriv --reuid=65534 --regid=65534 --clear-groups" + launch.prefix;
+    }
+  }
+  return launch;
 }
+
+// Starts the built tool, copied where anyone may run it, in work as Prepare said.
+ToolRun RunAsProcess(const fs::path& work, const Launch& launch,
+                     const std::vector<std::string>& args, const std::string& typed) {
+  TempDir io;
+  fs::copy_file(SONVAULT_EXE, io / "tool");
+  fs::permissions(io.path(), fs::perms::all);
+  WriteFile(io / "typed", typed);
+  const std::string at = io.path().string() + "/";
+  std::string command = "cd '" + work.string() + "' && (trap '' XFSZ; timeout 60" + launch.prefix +
+                        " '" + at + "tool'";
+  for (const std::string& arg : args) command += " '" + arg + "'";
+  command += " <'" + at + "typed' 2>&1" + launch.closed + "; echo $? >'" + at +
+             "status') | cat >'" + at + "console'";
+  const int raw = std::system(command.c_str());
+  const bool ran = WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
+  return {ran ? std::stoi(ReadFile(io / "status")) : -1, ReadFile(io / "console"), 0};
+}
+#endif
 
 }  // namespace
 
-// Every path ends with its last line and the closing pause, which reads one line.
-TEST(Driver, TranscriptsAnswersAndFilesOfEveryPath) {
-  const std::string odd(0x2F1, '\xEE');
-  const Files oddTarget = {{"target.gba", odd}};
-  const Files oddInserted = {
-      {"target.gba", odd + std::string(1, '\0') +                              // 0x2F1 skipped, 0
-                         Text(LittleEndian({0x08000304, 0x11223344, 0, 0})) +  // 0x2F2 song list
-                         std::string(2, '\0') +                                // 0x302 fill
-                         Text(LittleEndian({0x60504000, 0}))}};                // 0x304 song header
-  const Files full = {{"target.gba", kTarget + std::string(kWindowSize - kTarget.size(), '\0')}};
-  const std::string insert = "source.gba target.gba";
-  const struct {
-    const char* name;
-    std::string args;
-    std::string typed;
-    std::string console;
-    int status;
-    const Files& after;
-    const Files& before = kNone;
-    size_t unread = 5;
-    const char* program = "sonvault";
-  } rows[] = {
-      {"extract", "source.gba", kMore, kExtracted, 0, kExtracts},
-      {"insert, y", insert, "y\n" + kMore, kConfirmed, 0, kInserts},
-      {"insert, Y", insert, "Y\n" + kMore, kConfirmed, 0, kInserts},
-      {"insert, yes", insert, "yes\n" + kMore, kConfirmed, 0, kInserts},
-      {"insert, a third path ignored", insert + " broken.gba", "y\n" + kMore, kConfirmed, 0,
-       kInserts},
-      {"insert, n", insert, "n\n" + kMore, kRefused, 0, kNone},
-      {"insert, leading blank", insert, " y\n" + kMore, kRefused, 0, kNone},
-      {"insert, a bare line end: the next line is drained", insert, "\n" + kMore, kRefused, 0,
-       kNone, kNone, 0},
-      {"insert, end of input as the answer", insert, "", kRefused, 0, kNone, kNone, 0},
-      {"insert onto an odd target: the data starts at the next even address", insert, "y\n" + kMore,
-       kBanner + Found("source.gba") +
-           "Output File: target.gba\nInserting audio data at: 0x080002F2\n" + kAsk + kPhases +
-           "Finished\n",
-       0, oddInserted, oddTarget},
-      // No answer is read: the closing pause takes the "y" line.
-      {"insert, a full cartridge target is refused before the prompt", insert, "y\n" + kMore,
-       kBanner + Found("source.gba") +
-           "Output File: target.gba\nInserting audio data at: 0x0A000000\n"
-           "Error: output exceeds the 32 MiB cartridge space\n",
-       1, full, full, 10},
-      // The bank path is written only once the bank is whole, so a bank can be its own source.
-      {"extract from the bank it replaces", "output.tbnk", kMore,
-       kBanner +
-           "Input File: output.tbnk\nAudio data located at: 0x08000010\n\n"
-           "Output File: output.tbnk\n\n" +
-           kPhases + "Finished\n",
-       0, kExtracts, kExtracts},
-      {"no source image", "", kMore, kNoInput, 1, kNone},
-      {"source missing", "missing.gba", kMore, kNoInput, 1, kNone},
-      {"signature not found", "target.gba", kMore, kBanner + "Could not locate audio data\n", 1,
-       kNone},
-      {"target missing", "source.gba missing.gba", kMore, kNoOutput, 1, kNone},
-      {"extract, track past the end: the old bank stays", "broken.gba", kMore,
-       kBanner + Found("broken.gba") + "Output File: output.tbnk\n\n" + kTrackFailed, 1, kNone},
-      {"insert, track past the end: the target is cut back", "broken.gba target.gba", "y\n" + kMore,
-       kBanner + Found("broken.gba") +
-           "Output File: target.gba\nInserting audio data at: 0x080002F0\n" + kAsk + kTrackFailed,
-       1, kNone},
-      {"extract into a missing folder", "source.gba", kMore, kNoOutput, 1, kNone, kNone, 5,
-       "nowhere/bank\\sonvault"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.name);
+TEST(Driver, WholeRunsMatchTheirGoldenFolders) {
+  const bool update = std::getenv("SONVAULT_UPDATE_GOLDEN") != nullptr;
+  const std::string demo = ReadFile(fs::path(SONVAULT_SOURCE_DIR) / "examples" / "demo.gba");
+  int cases = 0;
+  for (const auto& entry : fs::directory_iterator(fs::path(SONVAULT_SOURCE_DIR) / "tests/golden")) {
+    const fs::path golden = entry.path();
+    SCOPED_TRACE(golden.filename().string());
+    const bool process = fs::exists(golden / "conditions");
+#if defined(_WIN32)
+    if (process) continue;
+#endif
+    ++cases;
     TempDir work;
-    Files want = kStart;
-    for (const auto& [name, bytes] : row.before) want[name] = bytes;
-    for (const auto& [name, bytes] : want) WriteFile(work / name, bytes);
-    const ToolRun run = RunTool(work.path().string(), Split(row.args), row.typed, row.program);
-    EXPECT_EQ(run.errors, "");
-    EXPECT_EQ(run.console, ConsoleText(row.console));
-    EXPECT_EQ(run.status, row.status);
-    EXPECT_EQ(run.unread, row.unread);
-    for (const auto& [name, bytes] : row.after) want[name] = bytes;
-    ExpectSameFiles(want, FilesIn(work));
+    Files start = FilesIn(golden / "in");
+    start["demo.gba"] = demo;
+    for (const auto& [name, bytes] : start) WriteFile(work / name, bytes);
+    std::istringstream lines(ReadFile(golden / "args"));
+    std::string args;
+    std::string program;
+    std::getline(lines, args);
+    if (!std::getline(lines, program)) program = "sonvault";
+    ToolRun run;
+#if !defined(_WIN32)
+    if (process) {
+      const Launch launch = Prepare(work.path(), ReadFile(golden / "conditions"));
+      start = FilesIn(work.path());
+      run = RunAsProcess(work.path(), launch, Words(args), ReadFile(golden / "typed"));
+    }
+#endif
+    if (!process) run = RunInProcess(work.path(), Words(args), ReadFile(golden / "typed"), program);
+    const std::string unread = process ? "-" : std::to_string(run.unread);
+    const std::string status = std::to_string(run.status) + " " + unread + "\n";
+    Files after = FilesIn(work.path());
+    if (update) {
+      WriteFile(golden / "console", run.console);
+      WriteFile(golden / "status", status);
+      fs::remove_all(golden / "out");
+      for (const auto& [name, bytes] : after) {
+        if (start.count(name) == 1 && start[name] == bytes) continue;
+        fs::create_directories(golden / "out");
+        WriteFile(golden / "out" / Utf8Path(name), bytes);
+      }
+      continue;
+    }
+    EXPECT_EQ(run.console, ReadFile(golden / "console"));
+    EXPECT_EQ(status, ReadFile(golden / "status"));
+    for (const auto& [name, bytes] : FilesIn(golden / "out")) start[name] = bytes;
+    ExpectSameFiles(start, after);
   }
+  EXPECT_GT(cases, 0);
 }
 
 TEST(Driver, BankGoesUpToTheLastBackslashOfTheProgramPath) {
-  const struct {
-    const char* program;
-    const char* bank;
-  } rows[] = {
-      {"C:\\tools\\bank\\x.exe", "C:\\tools\\bank\\output.tbnk"},
-      {"x.exe", "output.tbnk"},
-      {"C:/tools/x.exe", "output.tbnk"},
-      {"a\\b/c.exe", "a\\output.tbnk"},
-  };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.program);
-    EXPECT_EQ(OutputPathFor(row.program), row.bank);
-  }
+  EXPECT_EQ(OutputPathFor("C:\\tools\\bank\\x.exe"), "C:\\tools\\bank\\output.tbnk");
+  EXPECT_EQ(OutputPathFor("x.exe"), "output.tbnk");
+  EXPECT_EQ(OutputPathFor("a\\b/c.exe"), "a\\output.tbnk");  // a slash is no separator
 }

@@ -1,60 +1,48 @@
 // The tool as only Windows starts it: argv[0] a full backslash path, as a double click or a file
-// dropped on the program gives it, and a failed insert cut back at the end of the 32 MiB window.
-// The driver tests run here too, with every answer and pause line typed as "\r\n".
+// dropped on the program gives it, and names from folders in any script, which arrive here as
+// UTF-8, as the wide entry hands them on. The demo image and two whole-run cases supply the bytes.
 #if defined(_WIN32)
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
-#include "support/small_image.h"
-#include "support/tool_runner.h"
+#include "support/whole_run.h"
 
 namespace fs = std::filesystem;
 
-// Started by its full path from some other folder: the bank goes beside the program, not into
-// the working directory. The tool knows its place from argv[0] alone.
-TEST(WindowsConsole, BankLandsBesideTheProgramStartedByItsFullPath) {
-  TempDir root;
-  fs::create_directory(root.path() / "Sonvault Tools");
-  fs::create_directory(root.path() / "my images");
-  fs::create_directory(root.path() / "elsewhere");
-  const std::string program = root / "Sonvault Tools\\sonvault.exe";
-  const std::string source = root / "my images\\source.gba";
-  ASSERT_EQ(program.find('/'), std::string::npos) << program;
-  WriteFile(source, kSource);
+// Started by its full path from another folder: the bank goes beside the program, every name
+// reaches the file system whole, and the transcript shows it as typed.
+TEST(WindowsConsole, NamesInAnyScriptWithTheProgramStartedByItsFullPath) {
+  const fs::path golden = fs::path(SONVAULT_SOURCE_DIR) / "tests/golden";
+  const std::string found = "\nAudio data located at: 0x08000400\n\nOutput File: ";
+  const std::string phases =
+      "Beginning ripping...\nTransferring Song List...\nTransferring Song Data...\n"
+      "Transferring Instrument Lists...\nTransferring Instrument Data...\nFinished\n";
+  for (const char* script : {"Программы", "音楽ツール"}) {
+    SCOPED_TRACE(script);
+    TempDir root;
+    fs::create_directory(root / "elsewhere");
+    fs::create_directory(root / script);
+    const std::u8string folder = (root / script).u8string();
+    const std::string at = std::string(folder.begin(), folder.end()) + "\\";
+    WriteFile(Utf8Path(at + "ポケモン.gba"), ReadFile(golden / "../../examples/demo.gba"));
+    WriteFile(Utf8Path(at + "цель.gba"), ReadFile(golden / "insert-y/in/target.gba"));
 
-  const ToolRun run = RunTool(root / "elsewhere", {source}, "\n", program);
-  const std::string bank = root / "Sonvault Tools\\output.tbnk";
-  EXPECT_EQ(run.console, ConsoleText(kBanner + "Input File: " + source +
-                                     "\nAudio data located at: 0x08000100\n\nOutput File: " + bank +
-                                     "\n\n" + kPhases + "Finished\n"));
-  EXPECT_EQ(run.errors, "");
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.unread, 0u);
-  EXPECT_EQ(ReadFile(bank), kBank);
-  EXPECT_TRUE(fs::is_empty(root.path() / "elsewhere"));
-}
+    const ToolRun extract =
+        RunInProcess(root / "elsewhere", {at + "ポケモン.gba"}, "\n", at + "sonvault.exe");
+    EXPECT_EQ(extract.console, "Sonvault, Release 1\n\nInput File: " + at + "ポケモン.gba" + found +
+                                   at + "output.tbnk\n\n" + phases);
+    EXPECT_EQ(ReadFile(Utf8Path(at + "output.tbnk")), ReadFile(golden / "extract/out/output.tbnk"));
 
-// The song list fills the window to its end and the song header would cross it: the target is cut
-// back to its old bytes.
-TEST(WindowsConsole, FailedInsertLeavesTheTargetByteIdentical) {
-  TempDir work;
-  std::string nearlyFull(0x1FFFFF0, '\0');
-  nearlyFull.replace(nearlyFull.size() - 4, 4, "tail");
-  WriteFile(work / "source.gba", kSource);
-  WriteFile(work / "target.gba", nearlyFull);
-  const ToolRun run = RunTool(work.path().string(), {"source.gba", "target.gba"}, "y\n\n");
-  EXPECT_EQ(
-      run.console,
-      ConsoleText(kBanner + "Input File: source.gba\nAudio data located at: 0x08000100\n\n"
-                            "Output File: target.gba\nInserting audio data at: 0x09FFFFF0\n"
-                            "Are you sure you wish to proceed? (y/n)\n\nBeginning ripping...\n"
-                            "Transferring Song List...\nTransferring Song Data...\n"
-                            "Error: output exceeds the 32 MiB cartridge space\n"));
-  EXPECT_EQ(run.errors, "");
-  EXPECT_EQ(run.status, 1);
-  EXPECT_EQ(run.unread, 0u);
-  EXPECT_TRUE(ReadFile(work / "target.gba") == nearlyFull);
+    const ToolRun insert = RunInProcess(root / script, {"ポケモン.gba", "цель.gba"}, "y\n\n");
+    EXPECT_EQ(insert.console, "Sonvault, Release 1\n\nInput File: ポケモン.gba" + found +
+                                  "цель.gba\nInserting audio data at: 0x080002F0\n"
+                                  "Are you sure you wish to proceed? (y/n)\n\n" +
+                                  phases);
+    EXPECT_TRUE(ReadFile(Utf8Path(at + "цель.gba")) ==
+                ReadFile(golden / "insert-y/out/target.gba"));
+    EXPECT_EQ(extract.status + insert.status, 0);
+  }
 }
 #endif

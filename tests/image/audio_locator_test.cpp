@@ -32,26 +32,18 @@ TEST(LocateAudioData, FindsTheFirstSignatureOnTheWordGrid) {
     Bytes image;
     uint32_t want;
   };
+  // The fuzz target compares the scan with a plain one on arbitrary inputs; these rows hold the
+  // edges of the word grid, of the file and of the scan's read blocks.
   std::vector<Row> rows = {
-      {"arrangement at 0x1F4C", Signature(0x3000, 0x1F4C), 0x08001F4C},
       {"bank header at offset 0", Signature(0x28, 0), 0x08000000},
       {"signature at 0x102, off the grid", Words(0x200, 0x102, {kList, kWord1, kWord2, kWord3}), 0},
-      {"two occurrences: the lower wins",
-       ImageBuilder(0x800).PutSignature(0x400, 1).PutSignature(0x200, 2).bytes(), 2},
-      {"word 1 twice, then words 2 and 3", Words(0x200, 0x100, {kWord1, kWord1, kWord2, kWord3}),
-       kWord1},
       {"words 1, 2, then 1, 2, 3", Words(0x300, 0x200, {kWord1, kWord2, kWord1, kWord2, kWord3}),
        kWord2},
-      {"empty file", {}, 0},
-      {"3 bytes", {0x4A, 0x68, 0x88}, 0},
-      {"ends with words 1 and 2", Words(0, 0xFC, {kList, kWord1, kWord2}), 0},
       {"ends one byte short of word 3", ImageBuilder().PutSignature(0xFC, 1).Resize(0x10B).bytes(),
        0},
       {"word 3 is the last four bytes", Signature(0, 0x1F0), 0x080001F0},
       {"word 1 at offset 0 is no match; a later one is",
        Words(0x80, 0, {kWord1, kWord2, kWord3, 0, kList, kWord1, kWord2, kWord3}), kList},
-      {"a signature behind one at offset 0: its pointer is word 3",
-       Words(0, 0, {kWord1, kWord2, kWord3, kWord1, kWord2, kWord3}), kWord3},
       {"pointer 0 in the first match hides a later one",
        ImageBuilder(0x200).PutSignature(0x100, 0).PutSignature(0x180, kList).bytes(), 0},
       {"exactly one block, word 3 last", Signature(kChunk, kChunk - 16),
@@ -64,9 +56,6 @@ TEST(LocateAudioData, FindsTheFirstSignatureOnTheWordGrid) {
       rows.push_back({"arrangement at " + std::to_string(at), Signature(boundary + 0x40, at),
                       0x08000000 | at});
     }
-    rows.push_back({"words 1, 2, then 1, 2, 3 across " + std::to_string(boundary),
-                    Words(boundary + 0x40, boundary - 8, {kWord1, kWord2, kWord1, kWord2, kWord3}),
-                    kWord2});
   }
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

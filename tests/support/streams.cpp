@@ -31,17 +31,14 @@ std::string HexAround(const Bytes& bytes, size_t offset) {
   return out.empty() ? "(end)" : out;
 }
 
-TransferRun Run(const Bytes& source, uint32_t songListAddress, const Bytes& target,
-                uint32_t baseAddress, bool extractMode) {
+}  // namespace
+
+TransferRun Extract(const Bytes& source, uint32_t songListAddress) {
   TransferRun run{TransferResult::kOk, {}, {}};
   std::FILE* in = StreamOf(source);
-  std::FILE* out = StreamOf(target);
-  if (in == nullptr || out == nullptr) {
-    ADD_FAILURE() << "no temporary stream";
-    return run;
-  }
+  std::FILE* out = StreamOf({});
   testing::internal::CaptureStdout();
-  run.result = TransferAudioData(in, songListAddress, out, baseAddress, extractMode);
+  run.result = TransferAudioData(in, songListAddress, out, 0, true);
   std::fflush(stdout);
   run.console = testing::internal::GetCapturedStdout();
   std::rewind(out);
@@ -52,8 +49,6 @@ TransferRun Run(const Bytes& source, uint32_t songListAddress, const Bytes& targ
   return run;
 }
 
-}  // namespace
-
 void ExpectSameBytes(const Bytes& want, const Bytes& got) {
   if (want == got) return;
   const auto [first, ignored] = std::mismatch(want.begin(), want.end(), got.begin(), got.end());
@@ -63,13 +58,4 @@ void ExpectSameBytes(const Bytes& want, const Bytes& got) {
   ADD_FAILURE() << "outputs differ at " << where << ": sizes " << want.size() << " (want) and "
                 << got.size() << " (got)\n  want: " << HexAround(want, at)
                 << "\n  got:  " << HexAround(got, at);
-}
-
-TransferRun Extract(const Bytes& source, uint32_t songListAddress) {
-  return Run(source, songListAddress, {}, 0, true);
-}
-
-TransferRun Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target,
-                   uint32_t baseAddress) {
-  return Run(source, songListAddress, target, baseAddress, false);
 }

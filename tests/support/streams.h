@@ -27,6 +27,3 @@ struct TransferRun {
 
 // Extract mode into an empty destination.
 TransferRun Extract(const Bytes& source, uint32_t songListAddress);
-// Insert mode onto target at baseAddress (normally its size OR the cartridge bit).
-TransferRun Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target,
-                   uint32_t baseAddress);

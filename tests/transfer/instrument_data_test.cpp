@@ -15,12 +15,14 @@ constexpr uint32_t kNegative = 0x08000A20;  // length word 0xFFFFFFFD: 2 data by
 constexpr uint32_t kNoData = 0x08000A40;    // length 0: two more words
 constexpr uint32_t kWave = 0x08000A80;
 constexpr uint32_t kKeyMap = 0x08000B00;
-constexpr uint32_t kNested = 0x08000C00;  // a sample entry (kPlain), then an entry naming itself
-constexpr uint32_t kEmpty = 0x08000D00;   // a list whose first entry is invalid
-constexpr uint32_t kHuge = 0x08000D40;    // length 0x80000000: 2^30 bytes
-constexpr uint32_t kMiB = 0x08010000;     // length 0x100000
-constexpr uint32_t kOverMiB = 0x08120000;  // length 0x100001
-constexpr uint32_t kLast = 0x08230000;     // length 2: 61 62, and the source ends
+constexpr uint32_t kNested = 0x08000C00;    // a sample entry (kPlain), then an entry naming itself
+constexpr uint32_t kEmpty = 0x08000D00;     // a list whose first entry is invalid
+constexpr uint32_t kHuge = 0x08000D40;      // length 0x80000000: 2^30 bytes
+constexpr uint32_t kEdge = 0x08000D60;      // its copy at 0x34 ends on the 32 MiB boundary
+constexpr uint32_t kPastEdge = 0x08000D80;  // one byte longer
+constexpr uint32_t kMiB = 0x08010000;       // length 0x100000
+constexpr uint32_t kOverMiB = 0x08120000;   // length 0x100001
+constexpr uint32_t kLast = 0x08230000;      // length 2: 61 62, and the source ends
 
 // One song whose header (no tracks) names the list at 0x08000300 with the row's entries. In the
 // bank the header lies at 0x20 and the list copy starts at 0x28.
@@ -37,6 +39,7 @@ Bytes OneList(const std::vector<InstrumentEntry>& entries) {
   image.PutInstrumentList(kNested, {{0x3C00, kPlain, 0}, {0x80, kNested, 0}});
   image.PutU32(kEmpty, 0x3C05);
   image.PutSample(kHuge, 0x80000000, {});
+  image.PutSample(kEdge, 0x2000000 - 0x34 - 17, {}).PutSample(kPastEdge, 0x2000000 - 0x34 - 16, {});
   image.PutSample(kMiB, 0x100000, Pattern(0x100001, 0x70));
   image.PutSample(kOverMiB, 0x100001, Pattern(0x100002, 0x70));
   return image.PutSample(kLast, 2, {0x61, 0x62}).bytes();
@@ -54,53 +57,46 @@ struct Row {
 
 }  // namespace
 
+// The demo image's whole-run cases cover the common entries; these rows hold the edges.
 TEST(InstrumentData, EntriesPlaceTheirBlocksOnceAndPointAtTheCopies) {
   std::vector<InstrumentEntry> full(127, {0x01, kPlain, 0});
   full.push_back({0x3C00, kPlain, 0});
   full.push_back({0x3C00, kNegative, 0});  // entry 128: never read
+  const Words nested = {{0x2C, 0x08000034}, {0x30, 0x0800004C}, {0x4C, 0x655E5750}};
   const Row rows[] = {
-      {"plain length: the data and the byte after it", {{0x3C00, kPlain, 0}}, 0x49,
-       {{0x2C, 0x08000034}, {0x45, 0x15141312}}},
-      {"length with bit 31: n data bytes", {{0x3C00, kNegative, 0}}, 0x46,
-       {{0x2C, 0x08000034}, {0x42, 0x2221FFFF}}},
-      {"length 0: two more words", {{0x3C00, kNoData, 0}}, 0x4C, {{0x44, 0x31313131}}},
-      {"wave table", {{0x3C03, kWave, 0}}, 0x44, {{0x2C, 0x08000034}, {0x34, 0x554E4740}}},
       // N lands at 0x34, the key map at 0x4C, N's sample at 0xCC.
-      {"nested with key map", {{0x40, kNested, kKeyMap}}, 0xE1,
-       {{0x2C, 0x08000034}, {0x30, 0x0800004C}, {0x38, 0x080000CC}, {0x44, 0x08000034}}},
-      {"nested, both bits: as with key map", {{0xC0, kNested, kKeyMap}}, 0xE1,
-       {{0x30, 0x0800004C}, {0x4C, 0x655E5750}}},
-      {"nested, key map address of another top byte: its low bits", {{0x41, kNested, 0x02000B00}},
-       0xE1, {{0x30, 0x0800004C}, {0x4C, 0x655E5750}}},
-      {"nested without key map: the third word stays", {{0x84, kNested, kKeyMap}}, 0x61,
-       {{0x2C, 0x08000034}, {0x30, kKeyMap}, {0x38, 0x0800004C}}},
+      {"nested, both bits", {{0xC0, kNested, kKeyMap}}, 0xE1, nested},
+      {"nested, key map of another top byte", {{0x41, kNested, 0x02000B00}}, 0xE1, nested},
       {"nested, key map 0", {{0x40, kNested, 0}}, 0x61, {{0x30, 0}, {0x38, 0x0800004C}}},
-      {"nested, list not in the cartridge: nothing followed", {{0x40, 0x09000000, kKeyMap}}, 0x34,
-       {{0x2C, 0x09000000}, {0x30, kKeyMap}}},
-      {"empty nested list: where the next block goes", {{0x80, kEmpty, 0}, {0x3C00, kPlain, 0}},
-       0x55, {{0x2C, 0x08000040}, {0x38, 0x08000040}}},
-      {"sample, wave table and key map at one address: one copy",
-       {{0x3C00, kPlain, 0}, {0x43, kPlain, 0}, {0x40, 0x08000300, kPlain}}, 0x61,
+      {"nested, list outside", {{0x40, 0x09000000, kKeyMap}}, 0x34, {{0x30, kKeyMap}}},
+      {"nested list empty", {{0x80, kEmpty, 0}, {0x3C00, kPlain, 0}}, 0x55, {{0x38, 0x08000040}}},
+      {"sample, wave table and key map at one address",
+       {{0x3C00, kPlain, 0}, {0x43, kPlain, 0}, {0x40, 0x08000300, kPlain}},
+       0x61,
        {{0x2C, 0x0800004C}, {0x38, 0x0800004C}, {0x44, 0x08000028}, {0x48, 0x0800004C}}},
-      {"data words outside the cartridge are not followed",
-       {{0x3C00, 0x09000000, 0}, {0x3C03, 0x07FFFFFF, 0}}, 0x40,
+      // Song headers and instrument data never share a copy: the header's bytes, copied again.
+      {"sample at a song header", {{0x3C00, 0x08000200, 0}}, 0x4C, {{0x38, 0x08000300}}},
+      {"data outside",
+       {{0x3C00, 0x09000000, 0}, {0x3C03, 0x07FFFFFF, 0}},
+       0x40,
        {{0x2C, 0x09000000}, {0x38, 0x07FFFFFF}}},
       // Reverse (0x10) and compressed (0x20) voices are samples; noise (4) has no data.
-      {"voices of every valid type keep the list going",
-       {{0x3C10, kPlain, 0}, {0x3C28, kNegative, 0}, {0x3C04, 0, 0}, {0x3C13, kWave, 0},
+      {"voices of every valid type",
+       {{0x3C10, kPlain, 0},
+        {0x3C28, kNegative, 0},
+        {0x3C04, 0, 0},
+        {0x3C13, kWave, 0},
         {0x3C30, kNoData, 0}},
        0xB8,
-       {{0x2C, 0x08000064}, {0x38, 0x0800007C}, {0x44, 0}, {0x50, 0x08000090},
-        {0x5C, 0x080000A0}}},
-      {"type number 5 ends the list", {{0x3C00, kPlain, 0}, {0x3C35, kNegative, 0}}, 0x49,
-       {{0x2C, 0x08000034}}},
-      {"type number 7 ends it", {{0x07, kPlain, 0}}, 0x28, {}},
-      {"128 entries, the 129th never read", full, 0x63D, {{0x61C, 0x3C00}, {0x620, 0x08000628}}},
-      {"0x100000 data bytes: no notice", {{0x3C00, kMiB, 0}}, 0x100045, {{0x34 + 12, 0x100000}}},
-      {"0x100001 data bytes: the notice", {{0x3C00, kOverMiB, 0}}, 0x100046, {}, "8120000\n"},
-      {"the source ends after the data: the byte after reads 0", {{0x3C00, kLast, 0}}, 0x47,
-       {{0x43, 0x00626100}}},
-      {"2^30 data bytes pass the 32 MiB window", {{0x3C00, kHuge, 0}}, 0, {}, "8000D40\n"},
+       {{0x2C, 0x08000064}, {0x38, 0x0800007C}, {0x44, 0}, {0x50, 0x08000090}, {0x5C, 0x080000A0}}},
+      {"type 5 ends a list", {{0x3C00, kPlain, 0}, {0x3C35, kNegative, 0}}, 0x49, {}},
+      {"128 entries", full, 0x63D, {{0x61C, 0x3C00}, {0x620, 0x08000628}}},
+      {"0x100000 bytes", {{0x3C00, kMiB, 0}}, 0x100045, {{0x34 + 12, 0x100000}}},
+      {"0x100001 bytes", {{0x3C00, kOverMiB, 0}}, 0x100046, {}, "8120000\n"},
+      {"the byte after reads 0", {{0x3C00, kLast, 0}}, 0x47, {{0x43, 0x00626100}}},
+      {"ends on the 32 MiB boundary", {{0x3C00, kEdge, 0}}, 0x2000000, {}, "8000D60\n"},
+      {"one byte past it", {{0x3C00, kPastEdge, 0}}, 0, {}, "8000D80\n"},
+      {"2^30 bytes", {{0x3C00, kHuge, 0}}, 0, {}, "8000D40\n"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -50,25 +50,16 @@ TEST(SongData, SharedHeaderIsCopiedOnceAndTracksMoveWithTheirOperands) {
   ExpectSameBytes(want, run.output);
 }
 
-TEST(SongData, TrackCountsZeroAndTwoFiftyFive) {
-  // Track count 0: the header is its first word and the list placeholder, nothing more.
-  TransferRun run = Extract(OneSong(0x12345600, {}).bytes(), 0x08000100);
-  EXPECT_EQ(run.result, TransferResult::kOk);
-  ASSERT_EQ(run.output.size(), 0x28u);
-  ExpectSameBytes(LittleEndian({0x12345600, 0}),
-                  Bytes(run.output.begin() + 0x20, run.output.end()));
-
+TEST(SongData, TwoHundredFiftyFiveSlotsGetACopyEach) {
   // 255 slots naming one 6-byte track (B2 to its own start, B1): 255 separate copies behind a
   // 1028-byte header at 0x20, each operand pointing at its own copy.
   ImageBuilder image = OneSong(0x000000FF, std::vector<uint32_t>(255, 0x08001000));
   image.PutTrack(0x08001000, {0xB2, 0x00, 0x10, 0x00, 0x08, 0xB1});
-  run = Extract(image.bytes(), 0x08000100);
+  const TransferRun run = Extract(image.bytes(), 0x08000100);
   EXPECT_EQ(run.result, TransferResult::kOk);
   ASSERT_EQ(run.output.size(), 0xA1Eu);
-  EXPECT_EQ(WordAt(run.output, 0x28), 0x08000424u);   // slot 0
-  EXPECT_EQ(WordAt(run.output, 0x425), 0x08000424u);  // the operand of its copy
   EXPECT_EQ(WordAt(run.output, 0x2C), 0x0800042Au);   // slot 1: a copy of its own
-  EXPECT_EQ(WordAt(run.output, 0x42B), 0x0800042Au);
+  EXPECT_EQ(WordAt(run.output, 0x42B), 0x0800042Au);  // the operand of that copy
   EXPECT_EQ(WordAt(run.output, 0x420), 0x08000A18u);  // slot 254
   EXPECT_EQ(WordAt(run.output, 0xA19), 0x08000A18u);
 }
@@ -91,20 +82,23 @@ TEST(SongData, OperandBytesAreNeverTakenForCommands) {
   ExpectSameBytes(want, Bytes(run.output.begin() + 0x2C, run.output.end()));
 }
 
-TEST(SongData, TrackReachingEndOfSourceStopsTheTransfer) {
-  const struct {
-    Bytes stream;  // the last bytes of the source
-    TransferResult result;
-  } cases[] = {
-      {{0x01, 0x02, 0x03}, TransferResult::kTrackPastEnd},
-      {{0x01, 0xB2, 0x00, 0x03}, TransferResult::kTrackPastEnd},  // ends inside the operand
-      {{0x01, 0xB2, 0x00, 0x03, 0x00, 0x08}, TransferResult::kTrackPastEnd},
-      {{0x01, 0xB2, 0x00, 0x03, 0x00, 0x08, 0xB1}, TransferResult::kOk},  // end byte is last
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.stream.size());
-    ImageBuilder image = OneSong(1, {0x08000300});
-    image.PutTrack(0x08000300, c.stream);
-    EXPECT_EQ(Extract(image.bytes(), 0x08000100).result, c.result);
-  }
+TEST(SongData, BlockTableHolds1024SongHeaders) {
+  // Distinct headers past the end of the source: each reads as 0 tracks.
+  std::vector<SongEntry> songs;
+  for (uint32_t i = 0; i < 1025; ++i) songs.push_back({0x08100000 + 8 * i, 0});
+  ImageBuilder image;
+  image.PutSongList(0x08000100, {songs.begin(), songs.end() - 1});
+  const TransferRun full = Extract(image.bytes(), 0x08000100);
+  EXPECT_EQ(full.result, TransferResult::kOk);
+  // 16 + 1025 * 8 bytes of bank header and song list, then 1024 headers of 8 bytes.
+  EXPECT_EQ(full.output.size(), 0x4018u);
+
+  image.PutSongList(0x08000100, songs);
+  EXPECT_EQ(Extract(image.bytes(), 0x08000100).result, TransferResult::kTooManyBlocks);
+}
+
+TEST(SongData, TrackWhoseEndByteIsTheSourcesLastIsWhole) {
+  ImageBuilder image = OneSong(1, {0x08000300});
+  image.PutTrack(0x08000300, {0x01, 0xB2, 0x00, 0x03, 0x00, 0x08, 0xB1});
+  EXPECT_EQ(Extract(image.bytes(), 0x08000100).result, TransferResult::kOk);
 }

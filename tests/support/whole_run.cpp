@@ -1,0 +1,96 @@
+#include "support/whole_run.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include "cli/driver.h"
+#include "support/streams.h"
+
+namespace fs = std::filesystem;
+
+fs::path Utf8Path(const std::string& utf8) {
+  return fs::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+TempDir::TempDir() {
+  std::random_device seed;
+  do {
+    path_ = fs::temp_directory_path() / ("sonvault-test-" + std::to_string(seed()));
+  } while (!fs::create_directory(path_));
+}
+
+TempDir::~TempDir() {
+  std::error_code ignored;
+  fs::permissions(path_, fs::perms::owner_all, fs::perm_options::add, ignored);
+  fs::remove_all(path_, ignored);
+}
+
+std::string ReadFile(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+void WriteFile(const fs::path& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+Files FilesIn(const fs::path& dir) {
+  Files files;
+  std::error_code missing;
+  for (const auto& entry : fs::directory_iterator(dir, missing)) {
+    const std::u8string name = entry.path().filename().u8string();
+    files[std::string(name.begin(), name.end())] = ReadFile(entry.path());  // "" for a folder
+  }
+  return files;
+}
+
+void ExpectSameFiles(const Files& want, const Files& got) {
+  for (const auto& [name, bytes] : got) EXPECT_EQ(want.count(name), 1u) << name << " appeared";
+  for (const auto& [name, bytes] : want) {
+    SCOPED_TRACE(name);
+    const auto found = got.find(name);
+    if (found == got.end()) {
+      ADD_FAILURE() << name << " went";
+    } else {
+      ExpectSameBytes(Bytes(bytes.begin(), bytes.end()),
+                      Bytes(found->second.begin(), found->second.end()));
+    }
+  }
+}
+
+ToolRun RunInProcess(const fs::path& workDir, const std::vector<std::string>& args,
+                     const std::string& typed, const std::string& program) {
+  TempDir io;
+  WriteFile(io / "typed", typed);
+  std::vector<std::string> words = {program};
+  words.insert(words.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+
+  const fs::path home = fs::current_path();
+  fs::current_path(workDir);
+  ToolRun run{-1, "", 0};
+  EXPECT_TRUE(std::freopen((io / "typed").string().c_str(), "r", stdin) != nullptr);
+  testing::internal::CaptureStdout();
+  run.status = RunSonvault(static_cast<int>(words.size()), argv.data());
+  std::fflush(stdout);
+  run.console = testing::internal::GetCapturedStdout();
+  while (std::getchar() != EOF) ++run.unread;
+    // Let go of the typed file, so its folder can be removed on every platform.
+#if defined(_WIN32)
+  std::freopen("NUL", "r", stdin);
+#else
+  std::freopen("/dev/null", "r", stdin);
+#endif
+  fs::current_path(home);
+  run.console.erase(std::remove(run.console.begin(), run.console.end(), '\r'), run.console.end());
+  return run;
+}
