@@ -53,6 +53,9 @@ bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset,
   return waveTable ? CopyWaveTable(state) : CopySample(state, data);
 }
 
+static_assert(sizeof(InstrumentListEntries::bytes) <= kSlotBufferSize,
+              "a whole list must fit the slot buffer");
+
 // Walks the list in ListTable slot slot; its copy stays in the slot buffer while the entries'
 // pointer slots are filled in.
 bool TransferListEntries(TransferState& state, uint32_t slot) {
