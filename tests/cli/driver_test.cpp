@@ -4,9 +4,10 @@
 // transcript, status the exit status and the count of typed characters never read ("-" when the
 // tool ran as a process), and out/ every file that is new or different after the run.
 // A case with a conditions file runs the built executable as a process, on POSIX only, after
-// these directives, one a line: "resize NAME SIZE", "mkdir NAME", "chmod NAME OCTAL" ("." is the
-// folder itself), "limit BYTES" (file size limit; a write past it fails), "closed N" (starts
-// without descriptors 0 to N-1), "nobody" (without root's rights). The others run in process.
+// these directives, one a line: "resize NAME SIZE", "mkdir NAME", "mkfifo NAME", "chmod NAME
+// OCTAL" ("." is the folder itself), "limit BYTES" (file size limit; a write past it fails),
+// "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's rights). The others
+// run in process.
 // With SONVAULT_UPDATE_GOLDEN=1 the test writes console, status and out/ from what the tool does.
 #include "cli/driver.h"
 
@@ -21,6 +22,7 @@
 #include "support/whole_run.h"
 
 #if !defined(_WIN32)
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -50,6 +52,7 @@ Launch Prepare(const fs::path& work, const std::string& conditions) {
     if (word.size() == 3 && word[0] == "resize")
       fs::resize_file(work / word[1], std::stoull(word[2]));
     if (word.size() == 2 && word[0] == "mkdir") fs::create_directory(work / word[1]);
+    if (word.size() == 2 && word[0] == "mkfifo") mkfifo((work / word[1]).c_str(), 0666);
     if (word.size() == 3 && word[0] == "chmod") {
       fs::permissions(work / word[1], static_cast<fs::perms>(std::stoi(word[2], nullptr, 8)));
     }

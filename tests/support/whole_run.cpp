@@ -46,7 +46,8 @@ Files FilesIn(const fs::path& dir) {
   std::error_code missing;
   for (const auto& entry : fs::directory_iterator(dir, missing)) {
     const std::u8string name = entry.path().filename().u8string();
-    files[std::string(name.begin(), name.end())] = ReadFile(entry.path());  // "" for a folder
+    files[std::string(name.begin(), name.end())] =
+        entry.is_regular_file() ? ReadFile(entry.path()) : "";
   }
   return files;
 }

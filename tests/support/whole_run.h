@@ -27,7 +27,7 @@ class TempDir {
 std::string ReadFile(const std::filesystem::path& path);  // "" when it cannot be read
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
-// Name -> bytes of each file of a directory ("" for a folder); ExpectSameFiles names
+// Name -> bytes of each file of a directory ("" for a folder or a pipe); ExpectSameFiles names
 // every file that went, appeared or differs, and where it differs.
 using Files = std::map<std::string, std::string>;
 Files FilesIn(const std::filesystem::path& dir);
