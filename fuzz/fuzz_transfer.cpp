@@ -62,7 +62,6 @@ bool TargetPattern(std::FILE* file, uint64_t from, uint32_t count, bool check) {
 
 TransferResult Run(std::FILE* source, uint32_t songListAddress, std::FILE* destination,
                    uint32_t baseAddress, bool extractMode) {
-  std::clearerr(source);
   const long before = newCalls;
   const TransferResult result =
       TransferAudioData(source, songListAddress, destination, baseAddress, extractMode);

@@ -16,9 +16,9 @@ namespace fs = std::filesystem;
 TEST(WindowsConsole, NamesInAnyScriptWithTheProgramStartedByItsFullPath) {
   const fs::path golden = fs::path(SONVAULT_SOURCE_DIR) / "tests/golden";
   const std::string found = "\nAudio data located at: 0x08000400\n\nOutput File: ";
-  const std::string phases =
-      "Beginning ripping...\nTransferring Song List...\nTransferring Song Data...\n"
-      "Transferring Instrument Lists...\nTransferring Instrument Data...\nFinished\n";
+  // The transcripts' last lines are those of the golden extract.
+  const std::string console = ReadFile(golden / "extract/console");
+  const std::string phases = console.substr(console.find("Beginning"));
   for (const char* script : {"Программы", "音楽ツール"}) {
     SCOPED_TRACE(script);
     TempDir root;

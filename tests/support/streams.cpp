@@ -39,8 +39,7 @@ TransferRun Extract(const Bytes& source, uint32_t songListAddress) {
   std::FILE* out = StreamOf({});
   testing::internal::CaptureStdout();
   run.result = TransferAudioData(in, songListAddress, out, 0, true);
-  std::fflush(stdout);
-  run.console = testing::internal::GetCapturedStdout();
+  run.console = testing::internal::GetCapturedStdout();  // flushes every stream first
   std::rewind(out);
   int byte;
   while ((byte = std::fgetc(out)) != EOF) run.output.push_back(static_cast<uint8_t>(byte));

@@ -82,8 +82,7 @@ ToolRun RunInProcess(const fs::path& workDir, const std::vector<std::string>& ar
   EXPECT_TRUE(std::freopen((io / "typed").string().c_str(), "r", stdin) != nullptr);
   testing::internal::CaptureStdout();
   run.status = RunSonvault(static_cast<int>(words.size()), argv.data());
-  std::fflush(stdout);
-  run.console = testing::internal::GetCapturedStdout();
+  run.console = testing::internal::GetCapturedStdout();  // flushes every stream first
   while (std::getchar() != EOF) ++run.unread;
     // Let go of the typed file, so its folder can be removed on every platform.
 #if defined(_WIN32)
