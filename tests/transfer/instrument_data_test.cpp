@@ -32,6 +32,7 @@ Bytes OneList(const std::vector<InstrumentEntry>& entries, uint32_t size) {
   ImageBuilder image;
   image.PutSongList(0x08000100, {{0x08000200, 0}});
   image.PutSongHeader(0x08000200, 0, 0x08000300, {});
+  image.PutU32(4, kPlain);  // a list pointer, were a header read at 0
   image.PutInstrumentList(0x08000300, entries);
   image.PutSample(kPlain, 4, {0x11, 0x12, 0x13, 0x14, 0x15});
   image.PutSample(kNegative, 0xFFFFFFFD, {0x21, 0x22, 0x23});
@@ -83,7 +84,7 @@ TEST(InstrumentData, EntriesPlaceTheirBlocksOnceAndPointAtTheCopies) {
       {"data outside",
        {{0x3C00, 0x09000000, 0}, {0x3C03, 0x07FFFFFF, 0}},
        0x40,
-       {{0x2C, 0x09000000}, {0x38, 0x07FFFFFF}}},
+       {{0x04, 0x8888684A}, {0x2C, 0x09000000}, {0x38, 0x07FFFFFF}}},
       // Reverse (0x10) and compressed (0x20) voices are samples; noise (4) has no data.
       {"voices of every valid type",
        {{0x3C10, kPlain, 0},

@@ -6,11 +6,12 @@
 
 namespace {
 
-// One song at 0x08000100 whose header at 0x08000200 has the given tracks; no instrument list.
+// One song at 0x08000100 whose header at 0x08000200 has the given tracks; its instrument list
+// pointer lies outside the cartridge, so it is not followed.
 ImageBuilder OneSong(uint32_t firstWord, const std::vector<uint32_t>& tracks) {
   ImageBuilder image;
   image.PutSongList(0x08000100, {{0x08000200, 0}});
-  image.PutSongHeader(0x08000200, firstWord, 0, tracks);
+  image.PutSongHeader(0x08000200, firstWord, 0x09000000, tracks);
   return image;
 }
 
