@@ -11,6 +11,7 @@ namespace {
 // multiple of 4 in increasing order, each needing all twelve signature bytes inside the file.
 constexpr size_t kChunkSize = 1 << 16;
 constexpr size_t kCarry = 16;  // a pointer and a partial signature cut by the chunk boundary
+constexpr int kFirstByte = kSignature[0] & 0xFF;
 
 bool IsSignatureAt(const uint8_t* bytes) {
   return LoadU32(bytes) == kSignature[0] && LoadU32(bytes + 4) == kSignature[1] &&
@@ -30,10 +31,22 @@ uint32_t LocateAudioData(std::FILE* stream) {
     const size_t got = std::fread(buffer + kept, 1, kChunkSize, stream);
     if (got < kChunkSize && std::ferror(stream)) return 0;
     const uint64_t end = base + kept + got;
-    for (; next + 12 <= end; next += 4) {
-      const uint8_t* candidate = buffer + (next - base);
+    while (next + 12 <= end) {
+      // Only a candidate that starts with word 1's first byte can match: memchr finds the next
+      // one far faster than a test of every word.
+      const void* hit =
+          std::memchr(buffer + (next - base), kFirstByte, static_cast<size_t>(end - 11 - next));
+      if (hit == nullptr) {
+        next = (end - 12) / 4 * 4 + 4;  // every candidate up to end - 12 failed
+        break;
+      }
+      const uint64_t at = base + static_cast<uint64_t>(static_cast<const uint8_t*>(hit) - buffer);
+      next = (at + 3) / 4 * 4;
+      if (next != at || next + 12 > end) continue;
       // Word 1 at offset 0 has no pointer in front of it: not a match.
+      const uint8_t* candidate = buffer + (next - base);
       if (next >= 4 && IsSignatureAt(candidate)) return LoadU32(candidate - 4);
+      next += 4;
     }
     if (got < kChunkSize) return 0;  // end of file inside or before a partial match
     // Keep the pointer slot in front of the next candidate and everything after it.
