@@ -31,12 +31,13 @@ std::wstring Wide(const char* text) {
   return wide;
 }
 
-// UTF-16 to UTF-8, the terminator included.
+// UTF-16 to UTF-8, the mirror of Wide.
 std::string Utf8(const wchar_t* text) {
   const int length = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return std::string(1, '\0');
+  if (length <= 0) return std::string();
   std::string utf8(static_cast<size_t>(length), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8.data(), length, nullptr, nullptr);
+  utf8.pop_back();  // the terminator the count included
   return utf8;
 }
 
