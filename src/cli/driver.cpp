@@ -109,8 +109,8 @@ int RunSonvault(int argc, char** argv) {
       return CloseAndFinish(source, kOpenOutputError, kFailure);
     }
     baseAddress = static_cast<uint32_t>(destination.oldSize) | kCartridgeBase;
-    // The song list starts on an even address; show where it really lands.
-    const uint32_t shownAddress = baseAddress + (baseAddress & 1u);
+    // The engine aligns the base; show where the song list really lands.
+    const uint32_t shownAddress = AlignedBase(baseAddress);
     std::printf("Output File: %s\n", argv[2]);
     std::printf("Inserting audio data at: 0x0%X\n", shownAddress);
     if (destination.oldSize >= kWindowSize) {
