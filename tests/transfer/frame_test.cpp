@@ -53,9 +53,16 @@ TEST(Frame, EveryRelocationTableHolds1024BlocksAndRefusesThe1025th) {
     size_t size;                 // of the bank for 1024
   };
   const Row rows[] = {
-      // 16 + 1025 * 8 bytes of bank header and song list, then 1024 headers of 8 bytes.
-      {"song headers", [](uint32_t n) { return Songs(n, [](uint32_t) { return 0u; }).bytes(); },
-       0x4018},
+      // 16 + 1026 * 8 bytes of bank header and song list, then 1024 headers of 8 bytes. The last
+      // entry names the 65th header again, found in its slot behind 959 others.
+      {"song headers",
+       [](uint32_t n) {
+         std::vector<SongEntry> songs;
+         for (uint32_t i = 0; i < n; ++i) songs.push_back({kFar + 8 * i, 0});
+         songs.push_back(songs[64]);
+         return ImageBuilder().PutSongList(kSongList, songs).bytes();
+       },
+       0x4020},
       // The 1025th list can only be nested: 1024 headers name at most 1024 lists.
       {"instrument lists",
        [](uint32_t n) {
