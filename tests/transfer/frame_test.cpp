@@ -67,8 +67,9 @@ TEST(Frame, EveryRelocationTableHolds1024BlocksAndRefusesThe1025th) {
       {"instrument lists",
        [](uint32_t n) {
          ImageBuilder image = Songs(1024, [](uint32_t i) { return kLists + 16 * i; });
-         for (uint32_t i = 0; i < 1024; ++i)
+         for (uint32_t i = 0; i < 1024; ++i) {
            image.PutInstrumentList(kLists + 16 * i, {kPlainEntry});
+         }
          if (n > 1024) image.PutInstrumentList(kLists, {{0x80, kFar, 0}});
          return image.bytes();
        },
