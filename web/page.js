@@ -51,29 +51,50 @@
   const decoder = new TextDecoder();
   const bytesText = (count) => `${count.toLocaleString('en')} bytes`;
 
-  // What each error line of the tool means, and what to do about it.
+  // What each error line of a program means, and what to do about it.
   const explanations = {
-    'Error opening input file':
-      'The source could not be read: choose it again.',
-    'Could not locate audio data':
-      'No music was found in the source: it is not a game with the usual sound engine, or the ' +
-      'image is damaged. Choose another source.',
-    'Error opening output file':
-      'The result could not be written inside the browser: reload the page and try again.',
-    'Error: output exceeds the 32 MiB cartridge space':
-      'The result would not fit in a 32 MiB cartridge: choose a smaller target, or a source with ' +
-      'less music.',
-    'Error: too many distinct blocks (more than 1024)':
-      'The source has more songs or instruments than the tool can copy (over 1024 of one kind), ' +
-      'so its music cannot be moved.',
-    'Error: track data runs past the end of the input file':
-      'A song in the source is cut off by the end of the file: the image is incomplete or ' +
-      'damaged. Try a complete copy of it.',
-    'Error writing output file':
-      'Writing the result failed, most likely because the browser ran out of memory: close other ' +
-      'tabs and try again.',
-    'Error: the target image could not be restored':
-      'The copy of the target could not be put back as it was; it is not offered.',
+    sonvault: {
+      'Error opening input file':
+        'The source could not be read: choose it again.',
+      'Could not locate audio data':
+        'No music was found in the source: it is not a game with the usual sound engine, or the ' +
+        'image is damaged. Choose another source.',
+      'Error opening output file':
+        'The result could not be written inside the browser: reload the page and try again.',
+      'Error: output exceeds the 32 MiB cartridge space':
+        'The result would not fit in a 32 MiB cartridge: choose a smaller target, or a source ' +
+        'with less music.',
+      'Error: too many distinct blocks (more than 1024)':
+        'The source has more songs or instruments than the tool can copy (over 1024 of one ' +
+        'kind), so its music cannot be moved.',
+      'Error: track data runs past the end of the input file':
+        'A song in the source is cut off by the end of the file: the image is incomplete or ' +
+        'damaged. Try a complete copy of it.',
+      'Error writing output file':
+        'Writing the result failed, most likely because the browser ran out of memory: close ' +
+        'other tabs and try again.',
+      'Error: the target image could not be restored':
+        'The copy of the target could not be put back as it was; it is not offered.',
+    },
+    'sonvault-point': {
+      'Error opening image file': 'The copy could not be opened for pointing: insert again.',
+      'Error reading image file': 'The copy could not be read for pointing: insert again.',
+      'Could not locate audio data':
+        'The game\'s own song list was not found, so the game cannot be pointed at the new one.',
+      'Error: the address lies outside the image': 'The new song list lies outside the game.',
+      'Error: the address is not a multiple of 4; the sound engine cannot read a song list there':
+        'The new song list does not start on a multiple of 4, where the game cannot read it.',
+      'Error: no song list there: its first entry is not a song':
+        'What lies at the new address is not a song list.',
+      'Error: no reference to the current song list found':
+        'The game\'s code does not name its song list in a way this tool can change, so it ' +
+        'cannot be pointed here.',
+      'Error: too many references to the current song list (more than 1024)':
+        'The game names its song list in more places than this tool can change (over 1024).',
+      'Error writing image file':
+        'Writing the pointed copy failed, most likely because the browser ran out of memory.',
+      'Error: the image could not be restored': 'The pointed copy could not be put back as it was.',
+    },
   };
 
   let source = null;
@@ -249,9 +270,10 @@
     ui.result.focus();
   }
 
-  function concludeFailed(result, after = 'Nothing is offered for download.') {
+  function concludeFailed(result, program = 'sonvault', after = 'Nothing is offered for download.') {
+    const meaning = explanations[program];
     const lines = decoder.decode(result.console).split('\n');
-    const said = lines.filter((line) => explanations[line]).map((line) => explanations[line]);
+    const said = lines.filter((line) => Object.hasOwn(meaning, line)).map((line) => meaning[line]);
     if (said.length === 0) {
       const last = lines.filter((line) => line !== '').pop() || '';
       said.push(`The run ended with an error: “${last}”.`);
@@ -445,7 +467,13 @@
       ui.pointConsole.hidden = false;
       ui.pointHeading.hidden = false;
       if (result.status !== 0 || !result.kept) {
-        concludeFailed(result, 'The copy with the music added, not pointed, is still the download.');
+        concludeFailed(result, 'sonvault-point',
+                       'The copy with the music added, not pointed, is still the download.');
+        return;
+      }
+      if (!decoder.decode(result.console).endsWith('Finished\n')) {
+        conclude(`The copy of ${from.name} already plays from ${from.address}: nothing was ` +
+                 'changed, and the copy with the music added is still the download.', 'ok', result);
         return;
       }
       inserted = null;
