@@ -26,7 +26,8 @@ fi
 
 # playwright-core needs Node 20 or later; Debian 12's own is 18. The npm registry carries the
 # official Node builds as packages, so take one from there for the test.
-if [ "$(node_major)" -lt 20 ]; then
+major=$(node_major)
+if [ "${major:-0}" -lt 20 ]; then
   case $(uname -m) in
     x86_64) arch=x64 ;;
     aarch64) arch=arm64 ;;

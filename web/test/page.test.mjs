@@ -355,3 +355,269 @@ describe('runs, against the native programs', () => {
               'the full-size insert differs from the native one');
   }));
 });
+
+describe('the page for people', () => {
+  it('takes drops as a browser makes them, on either box, on the page, two at once', () => withPage({}, async (page) => {
+    const bank = ['demo.tbnk', nativeBank];
+    assert.ok(await drop(page, '#target-zone h2', [['デモ音.gba', demo]]), 'dragenter or dragover left to the browser');
+    assert.equal(await text(page, '#target-name'), `デモ音.gba (${demo.length.toLocaleString('en')} bytes)`);
+    assert.ok(await drop(page, 'footer', [bank]));
+    assert.equal(await text(page, '#source-name'), `demo.tbnk (${nativeBank.length.toLocaleString('en')} bytes)`);
+    const { nativeRun } = await insertAndCompare(page, { 'demo.tbnk': nativeBank, 'デモ音.gba': demo },
+                                                 ['demo.tbnk', 'デモ音.gba'], 'y');
+    assert.ok((await download(page)).bytes.equals(nativeRun.file('デモ音.gba')));
+
+    await page.click('#target-clear');
+    assert.equal(await text(page, '#run'), 'Extract');
+    assert.match(await text(page, '#target-name'), /^None/);
+    await nothingToDownload(page);
+    assert.equal(await text(page, '#console'), '');
+
+    // Two at once: a bank is the source whatever the order; else the first; Swap turns them.
+    const cases = [
+      { files: [['game.gba', demo], bank], source: 'demo.tbnk', target: 'game.gba', note: /^Two files dropped: demo\.tbnk is the source, game\.gba the target\.$/ },
+      { files: [['a.gba', demo], ['b.gba', odd], ['c.gba', noise]], source: 'a.gba', target: 'b.gba', note: /The other 1 dropped with them were left out\.$/ },
+    ];
+    for (const { files, source, target, note } of cases) {
+      assert.ok(await drop(page, '#source-zone', files));
+      assert.ok((await text(page, '#source-name')).startsWith(`${source} (`));
+      assert.ok((await text(page, '#target-name')).startsWith(`${target} (`));
+      assert.match(await text(page, '#files-note'), note);
+    }
+    await page.click('#swap');
+    assert.ok((await text(page, '#source-name')).startsWith('b.gba ('));
+    assert.ok((await text(page, '#target-name')).startsWith('a.gba ('));
+    await insertAndCompare(page, { 'b.gba': odd, 'a.gba': demo }, ['b.gba', 'a.gba'], 'n');
+  }));
+
+  it('drops the result of a run whose files changed meanwhile; Run with the question open asks again',
+     () => withPage({ hold: true }, async (page) => {
+       await chooseFile(page, 'source', 'demo.gba', demo);
+       await page.click('#run');
+       assert.equal(await text(page, '#state'), 'Running…');
+       assert.ok(await page.isDisabled('#run'));
+       await chooseFile(page, 'source', 'noise.gba', noise);
+       await release(page);
+       await until(page, () => document.querySelector('#state').textContent === 'Ready to extract.');
+       assert.equal(await text(page, '#console'), '');
+       assert.equal(await text(page, '#result'), '');
+       await nothingToDownload(page);
+
+       await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+       await chooseFile(page, 'target', 'target.gba', demo);
+       const expected = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo },
+                                  [native, ['demo.tbnk', 'target.gba'], 'y\n\n']);
+       const { transcript } = expected.runs[0];
+       await page.click('#run');
+       await release(page);
+       await page.waitForSelector('#question', { state: 'visible' });
+       await page.click('#run');
+       assert.equal(await visible(page, '#question'), false);
+       await release(page);
+       await page.waitForSelector('#question', { state: 'visible' });
+       assert.equal(await text(page, '#console'), transcript.slice(0, transcript.indexOf(question) + question.length));
+       await page.click('#proceed');
+       await release(page);
+       await finished(page);
+       assert.equal(await text(page, '#console'), transcript);
+       assert.ok((await download(page)).bytes.equals(expected.file('target.gba')));
+     }));
+
+  it('shows a sign of progress only once a run has taken a quarter of a second', () => withPage({ hold: true, clock: true }, async (page) => {
+    await chooseFile(page, 'source', 'demo.gba', demo);
+    await page.click('#run');
+    await page.clock.runFor(200);
+    assert.equal(await visible(page, '#progress'), false);
+    await page.clock.runFor(100);
+    assert.equal(await visible(page, '#progress'), true);
+    await release(page);
+    await finished(page);
+    assert.equal(await visible(page, '#progress'), false);
+
+    await page.click('#run');
+    await release(page);
+    await finished(page);
+    await page.clock.runFor(1000);
+    assert.equal(await visible(page, '#progress'), false);
+  }));
+
+  // The worker made to fail the way a real one does; the page must restart it and work on.
+  const crashes = [
+    { name: 'an instance that cannot be created', during: 'run',
+      fail: () => { WebAssembly.instantiate = () => Promise.reject(new RangeError('Out of memory: Cannot allocate Wasm memory')); } },
+    { name: 'a worker that dies while the question is open', during: 'question',
+      fail: () => { setTimeout(() => { throw new Error('the worker died'); }); } },
+  ];
+  for (const { name, during, fail } of crashes) {
+    it(`recovers from ${name}`, () => withPage({}, async (page, { errors }) => {
+      await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+      await chooseFile(page, 'target', 'target.gba', demo);
+      const [worker] = page.workers();
+      if (during === 'question') {
+        await page.click('#run');
+        await page.waitForSelector('#question', { state: 'visible' });
+      }
+      await worker.evaluate(fail);
+      if (during === 'run') await page.click('#run');
+      await until(page, () => document.querySelector('#result').textContent !== '');
+      assert.match(await text(page, '#result'), /^The tool stopped before the end/);
+      assert.match(await text(page, '#status'), /^The run did not complete: /);
+      assert.equal(await visible(page, '#question'), false);
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'result');
+      errors.length = 0;  // the worker's own report of the failure
+      await until(page, () => !document.querySelector('#run').disabled);
+      const { nativeRun } = await insertAndCompare(page, { 'demo.tbnk': nativeBank, 'target.gba': demo },
+                                                   ['demo.tbnk', 'target.gba'], 'y');
+      assert.ok((await download(page)).bytes.equals(nativeRun.file('target.gba')));
+    }));
+  }
+
+  it('works from the keyboard alone, focus shown and moved where the news is', () => withPage({}, async (page) => {
+    const focused = () => page.evaluate(() => {
+      const element = document.activeElement;
+      const style = getComputedStyle(element);
+      return { id: element.id, outline: style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2 };
+    });
+    // Tab to a control, check its focus is visible, then press a key on it.
+    const press = async (id, key) => {
+      for (let tabs = 0; (await focused()).id !== id; tabs++) {
+        assert.ok(tabs < 20, `Tab never reaches #${id}`);
+        await page.keyboard.press('Tab');
+      }
+      assert.ok((await focused()).outline, `no visible focus on #${id}`);
+      await page.keyboard.press(key);
+    };
+    const chooseByKey = async (id, key, name, bytes) => {
+      const [chooser] = await Promise.all([page.waitForEvent('filechooser'), press(id, key)]);
+      await chooser.setFiles({ name, mimeType: 'application/octet-stream', buffer: bytes });
+    };
+    await chooseByKey('source-choose', 'Enter', 'demo.tbnk', nativeBank);
+    await chooseByKey('target-choose', ' ', 'target.gba', demo);
+    await press('target-clear', 'Enter');
+    assert.equal(await text(page, '#run'), 'Extract');
+    await chooseByKey('target-choose', 'Enter', 'target.gba', demo);
+    await press('swap', ' ');
+    assert.ok((await text(page, '#source-name')).startsWith('target.gba ('));
+    await press('swap', 'Enter');
+
+    const nativeRun = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo }, [native, ['demo.tbnk', 'target.gba'], 'y\n\n']);
+    const [expected] = nativeRun.runs;
+    for (const [runKey, answerKey, ending] of [['Enter', 'n', /^Cancelled/], [' ', 'y', /^The music was added/]]) {
+      await page.focus('#source-choose');
+      await press('run', runKey);
+      await page.waitForSelector('#question', { state: 'visible' });
+      assert.deepEqual(await focused(), { id: 'question', outline: true });
+      await page.keyboard.press(answerKey);
+      await until(page, () => document.activeElement.id === 'result');
+      assert.match(await text(page, '#result'), ending);
+      assert.ok((await focused()).outline, 'no visible focus on the result');
+    }
+    assert.equal(await text(page, '#console'), expected.transcript);
+    for (const key of ['Enter', ' ']) {
+      const [event] = await Promise.all([page.waitForEvent('download'), press('download', key)]);
+      assert.equal(event.suggestedFilename(), 'target (music added).gba');
+      assert.ok(fs.readFileSync(await event.path()).equals(nativeRun.file('target.gba')));
+    }
+  }));
+
+  it('tells assistive technology what it shows', () => withPage({}, async (page) => {
+    const cdp = await page.context().newCDPSession(page);
+    // The browser's accessibility tree: role, name, description and properties of each node.
+    const tree = async () => (await cdp.send('Accessibility.getFullAXTree')).nodes.filter((node) => !node.ignored).map((node) => ({
+      role: node.role?.value,
+      name: node.name?.value,
+      description: node.description?.value,
+      ...Object.fromEntries((node.properties || []).map((property) => [property.name, property.value.value])),
+    }));
+    const find = (nodes, role, name) => nodes.find((node) => node.role === role && (name === undefined || node.name === name));
+
+    let nodes = await tree();
+    for (const name of ['Choose source…', 'Choose target…', 'Extract']) assert.ok(find(nodes, 'button', name), `no button ${name}`);
+    assert.deepEqual(nodes.filter((node) => node.role === 'button' && !node.name), [], 'unnamed buttons');
+    const result = nodes.find((node) => node.role === 'status' && node.live === 'polite' && node.atomic === true);
+    assert.ok(result, 'no atomic polite status for the result');
+    assert.ok(nodes.filter((node) => node.live === 'polite').length >= 2, 'the note on dropped files is not live');
+
+    await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+    await chooseFile(page, 'target', 'target.gba', demo);
+    await page.click('#run');
+    await page.waitForSelector('#question', { state: 'visible' });
+    nodes = await tree();
+    const dialog = find(nodes, 'alertdialog', 'Are you sure you wish to proceed?');
+    assert.ok(dialog, 'the question is no alertdialog named by its question');
+    assert.match(dialog.description, /^Inserting audio data at: 0x0800[0-9A-F]{4} Press y or n/);
+    assert.equal(dialog.focused, true);
+    for (const name of ['Proceed (y)', 'Cancel (n)']) assert.ok(find(nodes, 'button', name), `no button ${name}`);
+
+    await page.keyboard.press('y');
+    await finished(page);
+    nodes = await tree();
+    const status = nodes.find((node) => node.role === 'status' && node.focused);
+    assert.ok(status, 'the result is not focused');
+    assert.match(await page.locator('#result').ariaSnapshot(), /^- status: "The music was added to a copy of target\.gba/);
+    const got = await download(page);
+    const expected = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo }, [native, ['demo.tbnk', 'target.gba'], 'y\n\n']);
+    assert.ok(got.bytes.equals(expected.file('target.gba')));
+    assert.ok(find(nodes, 'link', `Download target (music added).gba (${got.bytes.length.toLocaleString('en')} bytes)`));
+  }));
+
+  it('fits screens from 320 px, light and dark, without sideways scrolling', async () => {
+    const long = `a-cartridge-image-with-a-name-far-too-long-for-one-line-${'x'.repeat(60)}.gba`;
+    const backgrounds = {};
+    for (const colorScheme of ['light', 'dark']) {
+      for (const width of [320, 390, 1280]) {
+        await withPage({ colorScheme, viewport: { width, height: 900 } }, async (page) => {
+          await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+          await chooseFile(page, 'target', long, demo);
+          await page.click('#run');
+          await page.waitForSelector('#question', { state: 'visible' });
+          if (width !== 320) await page.screenshot({ path: path.join(shots, `question-${width}-${colorScheme}.png`), fullPage: true });
+          await page.keyboard.press('y');
+          await finished(page);
+          const sizes = await page.evaluate(() => ({ page: document.documentElement.scrollWidth, screen: window.innerWidth }));
+          assert.ok(sizes.page <= sizes.screen, `${sizes.page} px wide on a ${width} px ${colorScheme} screen`);
+          if (width !== 320) await page.screenshot({ path: path.join(shots, `inserted-${width}-${colorScheme}.png`), fullPage: true });
+          backgrounds[colorScheme] = await page.evaluate(() => getComputedStyle(document.documentElement).backgroundColor);
+        });
+      }
+    }
+    assert.equal(backgrounds.light, 'rgb(246, 247, 249)');
+    assert.notEqual(backgrounds.dark, backgrounds.light);
+  });
+
+  it('loads nothing but its own build files, and the page and its worker can fetch nothing else',
+     () => withPage({}, async (page, { beforeLoad, errors }) => {
+       // Every file but index.html is named after the hash of what it holds.
+       const files = beforeLoad.filter((name) => name !== '/');
+       assert.ok(files.length >= 5, `${files}`);
+       for (const name of files) {
+         const [, hash] = /\.([0-9a-f]{16})\.[a-z]+$/.exec(name) || [];
+         const content = fs.readFileSync(path.join(site, name));
+         assert.equal(hash, crypto.createHash('sha256').update(content).digest('hex').slice(0, 16), name);
+       }
+       assert.deepEqual(fs.readdirSync(site).sort(), ['index.html', ...files.map((name) => name.slice(1))].sort());
+
+       // localhost is another origin of the same server: a request that got out would be served.
+       const probe = `http://localhost:${port}/probe`;
+              assert.deepEqual(await page.evaluate(async (url) => {
+         const script = document.createElement('script');
+         script.textContent = 'window.inlineRan = true;';
+         document.head.append(script);
+         return { fetch: await (fetch(url).then(() => 'done', (error) => error.name)), inline: window.inlineRan === true };
+       }, probe), { fetch: 'TypeError', inline: false });
+       assert.deepEqual(await page.workers()[0].evaluate(async (url) => {
+         let imported = 'done';
+         try {
+           importScripts(url);
+         } catch (error) {
+           imported = error.name;
+         }
+         return { fetch: await (fetch(url).then(() => 'done', (error) => error.name)), imported };
+       }, probe), { fetch: 'TypeError', imported: 'NetworkError' });
+       assert.ok(!served.includes('/probe'), 'the probe request got out');
+       // The browser reports each refusal; they are the only errors.
+       const reported = errors.splice(0);
+       assert.ok(reported.length >= 2 && reported.every((message) => /Content Security Policy/.test(message)),
+                 `errors: ${reported}`);
+     }));
+});
