@@ -114,8 +114,9 @@
   let workerUrl = null;
   let wasms = [];
   let worker = null;
-  // Resolves once the current worker has compiled every program; runs wait for it.
+  // Settles once the current worker has compiled every program, or could not; runs wait for it.
   let workerReady = null;
+  let markFailed = () => {};
   let ready = false;
   let unavailable = false;
   let nextRunId = 1;
@@ -126,7 +127,11 @@
     worker = current;
     let up = false;
     let markReady;
-    workerReady = new Promise((resolve) => { markReady = resolve; });
+    workerReady = new Promise((resolve, reject) => {
+      markReady = resolve;
+      markFailed = reject;
+    });
+    workerReady.catch(() => {});
     current.onmessage = ({ data }) => {
       if (data.type === 'ready') {
         up = true;
@@ -182,6 +187,7 @@
     unavailable = true;
     ready = false;
     if (worker) worker.terminate();
+    markFailed(new Error(message));
     for (const pending of pendingRuns.values()) pending.reject(new Error(message));
     pendingRuns.clear();
     ui.result.textContent = message;
