@@ -115,9 +115,9 @@ int RunSonvaultPoint(int argc, char** argv) {
   ShowReferences(references, current);
   if (targetSongs < currentSongs) {
     std::printf(
-        "Warning: the new list has fewer songs than the current one (%u, not %u): the game "
-        "would start songs past its end\n\n",
-        targetSongs, currentSongs);
+        "Warning: the new list has %u %s, the current one %u: the game may start songs "
+        "past its end\n\n",
+        targetSongs, Songs(targetSongs), currentSongs);
   }
 
   if (!AskToProceed()) {
