@@ -87,19 +87,20 @@ limit 60 "$tools/make_demo" "$work/generated/demo-linux.gba"
 (cd "$work/generated" && limit 120 wine "$build/tools/make_demo.exe" demo-windows.gba)
 cmp "$work/generated/demo-linux.gba" "$work/generated/demo-windows.gba"
 
-# run <dir> <transcript> <typed answer> <args...>: both builds, each in its own copy of dir.
-# Windows starts the tool the way a command prompt does, as "sonvault.exe" from the folder
-# holding it, so the bank lands in the working directory on both sides.
+# run <dir> <transcript> <typed answer> <args...>: both builds, each in its own copy of dir, of
+# the program named by $program (sonvault unless set). Windows starts the program the way a
+# command prompt does, as "sonvault.exe" from the folder holding it, so the bank lands in the
+# working directory on both sides.
 run() {
-  local dir=$1 name=$2 answer=$3
+  local dir=$1 name=$2 answer=$3 tool=${program:-sonvault}
   shift 3
   local status=0
-  (cd "$work/linux/$dir" && printf "$answer\n" | limit 120 "$linux" "$@" >"$name.txt") ||
-    status=$?
+  (cd "$work/linux/$dir" &&
+    printf "$answer\n" | limit 120 "$(dirname "$linux")/$tool" "$@" >"$name.txt") || status=$?
   echo "$status" >>"$work/linux/$dir/$name.txt"
   status=0
   (cd "$work/windows/$dir" &&
-    printf "$answer\r\n" | limit 120 wine cmd /c sonvault.exe "$@" >"$name.txt") || status=$?
+    printf "$answer\r\n" | limit 120 wine cmd /c "$tool.exe" "$@" >"$name.txt") || status=$?
   echo "$status" >>"$work/windows/$dir/$name.txt"
 }
 
@@ -126,11 +127,14 @@ for image in "$work"/images/*.gba; do
     cp "$target" "$work/$side/$name/target.gba"
     cp "$work/images/$name.full" "$work/$side/$name/full.gba"
   done
-  cp "$build/sonvault.exe" "$work/windows/$name/"
+  cp "$build/sonvault.exe" "$build/sonvault-point.exe" "$work/windows/$name/"
   run "$name" extract "" source.gba
   run "$name" insert y output.tbnk target.gba
   run "$name" refused n output.tbnk target.gba
   run "$name" full y output.tbnk full.gba
+  # The target pointed at the music just inserted, the address typed at the prompt.
+  at=$(sed -n 's/^Inserting audio data at: //p' "$work/linux/$name/insert.txt")
+  program=sonvault-point run "$name" point "$at\ny" target.gba
   cases+=("$name")
 done
 
@@ -141,9 +145,11 @@ for side in linux windows; do
   cp examples/demo.gba "$work/$side/names/ポケモン.gba"
   cp examples/demo.gba "$work/$side/names/цель.gba"
 done
-cp "$build/sonvault.exe" "$work/windows/names/"
+cp "$build/sonvault.exe" "$build/sonvault-point.exe" "$work/windows/names/"
 run names extract "" ポケモン.gba
 run names insert y output.tbnk цель.gba
+at=$(sed -n 's/^Inserting audio data at: //p' "$work/linux/names/insert.txt")
+program=sonvault-point run names point y цель.gba "$at"
 
 for name in "${cases[@]}"; do
   same "$work/images/$name.full" "$work/windows/$name/full.gba"
