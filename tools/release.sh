@@ -15,6 +15,8 @@ cd "$(dirname "$0")/.."
 started=$SECONDS
 umask 022
 export LC_ALL=C TZ=UTC
+# Started from make: keep the build's own make quiet about folders.
+unset MAKEFLAGS MFLAGS MAKELEVEL
 
 need=()
 command -v cmake >/dev/null || need+=(cmake)
@@ -87,10 +89,11 @@ NODE_PATH=/usr/share/nodejs emcmake cmake -S "$src" -B "$work/web" "${options[@]
 NODE_PATH=/usr/share/nodejs nice cmake --build "$work/web" -j2 --target sonvault
 stage=$work/stage/$name-web
 cp -R "$work/web/site" "$stage"
+chmod -R a-x+X "$stage"  # nothing on a web server is run as a program
 python3 "$src/tools/reproducible_zip.py" "$dist/$name-web.zip" "$stage"
 
 echo "== source"
-git archive --format=tar --prefix="$name/" "$commit" | gzip -n -9 >"$dist/$name-source.tar.gz"
+git -c tar.umask=0022 archive --format=tar --prefix="$name/" "$commit" | gzip -n -9 >"$dist/$name-source.tar.gz"
 
 (cd "$dist" && sha256sum -- *.tar.gz *.zip >SHA256SUMS)
 echo "== dist/ after $((SECONDS - started)) s"
