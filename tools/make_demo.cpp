@@ -1,7 +1,7 @@
 // Writes the demo image: a small cartridge image whose audio data exercises every kind of block
 // the tool copies (shared song headers, tracks with address commands, instrument lists with
 // samples, reverse and compressed voices, wave tables, a nested list with a key map, and a nested
-// list that is also a song's).
+// list that is also a song's), and the words by which a game's code reaches its song list.
 // Usage: make_demo <output path>
 #include <cmath>
 #include <cstdio>
@@ -52,6 +52,10 @@ int main(int argc, char** argv) {
   ImageBuilder image(0x4000);
   image.PutBytes(0xA0, {'S', 'O', 'N', 'V', 'A', 'U', 'L', 'T', 'D', 'E', 'M', 'O'});
   image.PutSignature(0x200, A(0x400));
+  // The game's code holds the song list's address, and the address of one song's second word
+  // (where code that stops that song's player reads it); the word after them points just past
+  // the list's last entry, at something else.
+  image.PutU32(0x100, A(0x400)).PutU32(0x104, A(0x40C)).PutU32(0x108, A(0x420));
 
   // Four songs; the third shares the first one's header.
   image.PutSongList(0x400, {{A(0x500), 0x00010001},

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "cli/console.h"
 #include "cli/destination.h"
 #include "cli/file_system.h"
 #include "cli/program_info.h"
@@ -41,29 +42,9 @@ const char* TransferErrorMessage(TransferResult result) {
   return kWriteError;
 }
 
-int ReadConsoleChar() {
-  std::fflush(stdout);
-  return std::getchar();
-}
-
-// Every run ends here: the last line, then one character read before the process ends.
-int Finish(const char* line, int status) {
-  std::puts(line);
-  ReadConsoleChar();
-  return status;
-}
-
 int CloseAndFinish(std::FILE* source, const char* line, int status) {
   std::fclose(source);
   return Finish(line, status);
-}
-
-// Discards the rest of the answer line; ends at end of input too.
-void DrainAnswerLine() {
-  for (;;) {
-    const int c = std::getchar();
-    if (c == EOF || c == '\n' || c == '\r') return;
-  }
 }
 
 std::FILE* OpenSource(const char* path) {
@@ -112,24 +93,18 @@ int RunSonvault(int argc, char** argv) {
       return CloseAndFinish(source, kOpenOutputError, kFailure);
     }
     baseAddress = static_cast<uint32_t>(destination.oldSize) | kCartridgeBase;
-    // The song list starts on an even address; show where it really lands.
-    const uint32_t shownAddress = baseAddress + (baseAddress & 1u);
+    // The engine aligns the base; show where the song list really lands.
+    const uint32_t shownAddress = AlignedBase(baseAddress);
     std::printf("Output File: %s\n", argv[2]);
     std::printf("Inserting audio data at: 0x0%X\n", shownAddress);
     if (destination.oldSize >= kWindowSize) {
       AbandonDestination(destination);
       return CloseAndFinish(source, kWindowError, kFailure);
     }
-    std::puts("Are you sure you wish to proceed? (y/n)");
-    const int answer = ReadConsoleChar();
-    std::putchar('\n');
-    if (answer != 'y' && answer != 'Y') {
+    if (!AskToProceed()) {
       AbandonDestination(destination);
       std::fclose(source);
-      std::puts("Aborted");
-      DrainAnswerLine();
-      ReadConsoleChar();
-      return kSuccess;
+      return FinishAborted();
     }
     DrainAnswerLine();
   }

@@ -12,5 +12,10 @@ inline constexpr uint32_t kWindowSize = 0x2000000;  // bytes a cartridge address
 // The file offset of a cartridge address.
 constexpr uint32_t FileOffset(uint32_t address) { return address & kAddressMask; }
 
-// True when a pointer's top byte says it points into the cartridge (0x08xxxxxx).
-constexpr bool IsCartridgePointer(uint32_t word) { return (word >> 24) == 0x08; }
+// True when a pointer's top byte says it points into the cartridge: 0x08xxxxxx or 0x09xxxxxx,
+// the console's whole cartridge space (music moved past 16 MiB lives at 0x09xxxxxx).
+constexpr bool IsCartridgePointer(uint32_t word) { return (word >> 25) == (kCartridgeBase >> 25); }
+
+// Where an insert places its song list: the next multiple of 4 at or above address, because the
+// sound engine reads the list with word loads, which the console rotates off a misaligned address.
+constexpr uint32_t AlignedBase(uint32_t address) { return (address + 3) & ~uint32_t{3}; }

@@ -63,7 +63,7 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
   const int64_t size = StreamSize(source);
   state.sourceSize = size < 0 ? 0 : static_cast<uint64_t>(size);
 
-  if (baseAddress % 2 != 0) ++baseAddress;
+  baseAddress = AlignedBase(baseAddress);
   ClearTable(state.BlockTable);
   ClearTable(state.ListTable);
   SeekSource(state, songListAddress);

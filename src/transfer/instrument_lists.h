@@ -5,7 +5,7 @@
 // entry valid; bit 6 means a nested list with a key map, bit 7 a nested list. A list is the run
 // of valid entries from its start, at most 128, with no terminator of its own; it is copied
 // unchanged (phase 4 relocates the entries' addresses). Each song header's instrument list
-// pointer is followed when its top byte is 0x08.
+// pointer is followed when its top byte is 0x08 or 0x09.
 #pragma once
 
 #include <cstdint>

@@ -15,9 +15,9 @@ enum class TransferResult {
   kWriteFailed,     // the destination stream reported a write error
 };
 
-// Runs the whole transfer: the base is made even and, in extract mode, the 16-byte bank header
-// goes first. Bytes past the end of the source (its size when the call starts) read as 0. On
-// failure the destination holds a partial output that the caller must discard. Leaves both
-// streams at unspecified positions.
+// Runs the whole transfer: the base is rounded up to a multiple of 4 and, in extract mode, the
+// 16-byte bank header goes first. Bytes past the end of the source (its size when the call starts)
+// read as 0. On failure the destination holds a partial output that the caller must discard. Leaves
+// both streams at unspecified positions.
 TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
                                  std::FILE* destination, uint32_t baseAddress, bool extractMode);

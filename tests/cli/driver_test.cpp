@@ -1,24 +1,28 @@
-// Whole runs of the tool, one folder each under tests/golden/. Every run starts in a scratch
-// folder holding examples/demo.gba and the files of in/; args holds the arguments (a second line:
-// the program path, "sonvault" when absent), typed what is typed at the console, console the
+// Whole runs of the programs, one test per folder under tests/golden/ (Golden.<folder>, with '_'
+// for '-'). Every run starts in a scratch folder holding examples/demo.gba and the files of in/;
+// args holds the arguments (a second line: the program path, "sonvault" when absent; a path whose
+// name is "sonvault-point" runs that program), typed what is typed at the console, console the
 // transcript, status the exit status and the count of typed characters never read ("-" when the
-// tool ran as a process), and out/ every file that is new or different after the run.
-// A case with a conditions file runs the built executable as a process, on POSIX only, after
-// these directives, one a line: "resize NAME SIZE", "mkdir NAME", "mkfifo NAME", "chmod NAME
-// OCTAL" ("." is the folder itself), "limit BYTES" (file size limit; a write past it fails),
-// "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's rights). The others
-// run in process.
-// With SONVAULT_UPDATE_GOLDEN=1 the test writes console, status and out/ from what the tool does.
+// program ran as a process), and out/ every file that is new or different after the run.
+// A case with a conditions file runs the built executable as a process, on POSIX only (elsewhere
+// it is skipped), after these directives, one a line: "resize NAME SIZE", "mkdir NAME", "mkfifo
+// NAME", "chmod NAME OCTAL" ("." is the folder itself), "limit BYTES" (file size limit; a write
+// past it fails), "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's
+// rights). Any other line fails the case. The others run in process.
+// With SONVAULT_UPDATE_GOLDEN=1 a case writes console, status and out/ from what the program does.
 #include "cli/driver.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "point/point.h"
 #include "support/whole_run.h"
 
 #if !defined(_WIN32)
@@ -34,6 +38,37 @@ namespace {
 std::vector<std::string> Words(const std::string& line) {
   std::istringstream words(line);
   return {std::istream_iterator<std::string>(words), {}};
+}
+
+// The directives a conditions file may hold, with their word counts.
+bool IsKnownDirective(const std::vector<std::string>& word) {
+  static const std::map<std::string, size_t> kWords = {{"resize", 3}, {"mkdir", 2}, {"mkfifo", 2},
+                                                       {"chmod", 3},  {"limit", 2}, {"closed", 2},
+                                                       {"nobody", 1}};
+  const auto known = word.empty() ? kWords.end() : kWords.find(word[0]);
+  return known != kWords.end() && known->second == word.size();
+}
+
+// The first line of conditions that is no directive, or "".
+std::string UnknownDirective(const std::string& conditions) {
+  std::istringstream lines(conditions);
+  for (std::string line; std::getline(lines, line);) {
+    if (!IsKnownDirective(Words(line))) return line;
+  }
+  return "";
+}
+
+struct Program {
+  ProgramRun run;
+  const char* executable;
+};
+
+// The program a path starts: its last name, without ".exe".
+Program ProgramFor(const std::string& path) {
+  std::string name = path.substr(path.find_last_of("/\\") + 1);
+  if (name.size() > 4 && name.substr(name.size() - 4) == ".exe") name.resize(name.size() - 4);
+  if (name == "sonvault-point") return {RunSonvaultPoint, SONVAULT_POINT_EXE};
+  return {RunSonvault, SONVAULT_EXE};
 }
 
 #if !defined(_WIN32)
@@ -67,11 +102,11 @@ Launch Prepare(const fs::path& work, const std::string& conditions) {
   return launch;
 }
 
-// Starts the built tool, copied where anyone may run it, in work as Prepare said.
-ToolRun RunAsProcess(const fs::path& work, const Launch& launch,
+// Starts the built executable, copied where anyone may run it, in work as Prepare said.
+ToolRun RunAsProcess(const fs::path& work, const Launch& launch, const char* executable,
                      const std::vector<std::string>& args, const std::string& typed) {
   TempDir io;
-  fs::copy_file(SONVAULT_EXE, io / "tool");
+  fs::copy_file(executable, io / "tool");
   fs::permissions(io.path(), fs::perms::all);
   WriteFile(io / "typed", typed);
   const std::string at = io.path().string() + "/";
@@ -86,56 +121,87 @@ ToolRun RunAsProcess(const fs::path& work, const Launch& launch,
 }
 #endif
 
-}  // namespace
+class GoldenCase : public testing::Test {
+ public:
+  explicit GoldenCase(fs::path golden) : golden_(std::move(golden)) {}
+  void TestBody() override;
 
-TEST(Driver, WholeRunsMatchTheirGoldenFolders) {
+ private:
+  fs::path golden_;
+};
+
+void GoldenCase::TestBody() {
   const bool update = std::getenv("SONVAULT_UPDATE_GOLDEN") != nullptr;
-  const std::string demo = ReadFile(fs::path(SONVAULT_SOURCE_DIR) / "examples" / "demo.gba");
-  for (const auto& entry : fs::directory_iterator(fs::path(SONVAULT_SOURCE_DIR) / "tests/golden")) {
-    const fs::path golden = entry.path();
-    SCOPED_TRACE(golden.filename().string());
-    const bool process = fs::exists(golden / "conditions");
+  const fs::path& golden = golden_;
+  const bool process = fs::exists(golden / "conditions");
+  const std::string conditions = ReadFile(golden / "conditions");
+  const std::string unknown = UnknownDirective(conditions);
+  ASSERT_EQ(unknown, "") << "unknown directive in conditions";
 #if defined(_WIN32)
-    if (process) continue;
+  if (process) GTEST_SKIP() << "runs under POSIX conditions";
 #endif
-    TempDir work;
-    Files start = FilesIn(golden / "in");
-    start["demo.gba"] = demo;
-    for (const auto& [name, bytes] : start) WriteFile(work / name, bytes);
-    std::istringstream lines(ReadFile(golden / "args"));
-    std::string args;
-    std::string program;
-    std::getline(lines, args);
-    if (!std::getline(lines, program)) program = "sonvault";
-    ToolRun run;
+  TempDir work;
+  Files start = FilesIn(golden / "in");
+  start["demo.gba"] = ReadFile(fs::path(SONVAULT_SOURCE_DIR) / "examples" / "demo.gba");
+  for (const auto& [name, bytes] : start) WriteFile(work / name, bytes);
+  std::istringstream lines(ReadFile(golden / "args"));
+  std::string args;
+  std::string programPath;
+  std::getline(lines, args);
+  if (!std::getline(lines, programPath)) programPath = "sonvault";
+  const Program program = ProgramFor(programPath);
+  ToolRun run;
 #if !defined(_WIN32)
-    if (process) {
-      const Launch launch = Prepare(work.path(), ReadFile(golden / "conditions"));
-      start = FilesIn(work.path());
-      run = RunAsProcess(work.path(), launch, Words(args), ReadFile(golden / "typed"));
-    }
-#endif
-    if (!process) run = RunInProcess(work.path(), Words(args), ReadFile(golden / "typed"), program);
-    const std::string unread = process ? "-" : std::to_string(run.unread);
-    const std::string status = std::to_string(run.status) + " " + unread + "\n";
-    Files after = FilesIn(work.path());
-    if (update) {
-      WriteFile(golden / "console", run.console);
-      WriteFile(golden / "status", status);
-      fs::remove_all(golden / "out");
-      for (const auto& [name, bytes] : after) {
-        if (start.count(name) == 1 && start[name] == bytes) continue;
-        fs::create_directories(golden / "out");
-        WriteFile(golden / "out" / Utf8Path(name), bytes);
-      }
-      continue;
-    }
-    EXPECT_EQ(run.console, ReadFile(golden / "console"));
-    EXPECT_EQ(status, ReadFile(golden / "status"));
-    for (const auto& [name, bytes] : FilesIn(golden / "out")) start[name] = bytes;
-    ExpectSameFiles(start, after);
+  if (process) {
+    const Launch launch = Prepare(work.path(), conditions);
+    start = FilesIn(work.path());
+    run = RunAsProcess(work.path(), launch, program.executable, Words(args),
+                       ReadFile(golden / "typed"));
   }
+#endif
+  if (!process) {
+    run = RunInProcess(work.path(), Words(args), ReadFile(golden / "typed"), programPath,
+                       program.run);
+  }
+  const std::string unread = process ? "-" : std::to_string(run.unread);
+  const std::string status = std::to_string(run.status) + " " + unread + "\n";
+  Files after = FilesIn(work.path());
+  if (update) {
+    WriteFile(golden / "console", run.console);
+    WriteFile(golden / "status", status);
+    fs::remove_all(golden / "out");
+    for (const auto& [name, bytes] : after) {
+      if (start.count(name) == 1 && start[name] == bytes) continue;
+      fs::create_directories(golden / "out");
+      WriteFile(golden / "out" / Utf8Path(name), bytes);
+    }
+    return;
+  }
+  EXPECT_EQ(run.console, ReadFile(golden / "console"));
+  EXPECT_EQ(status, ReadFile(golden / "status"));
+  for (const auto& [name, bytes] : FilesIn(golden / "out")) start[name] = bytes;
+  ExpectSameFiles(start, after);
 }
+
+// Registered before any test runs, one per folder, so a case can be run alone and a crash in one
+// ends only its own run.
+const bool kGoldenCasesRegistered = [] {
+  std::vector<fs::path> folders;
+  for (const auto& entry : fs::directory_iterator(fs::path(SONVAULT_SOURCE_DIR) / "tests/golden")) {
+    folders.push_back(entry.path());
+  }
+  std::sort(folders.begin(), folders.end());
+  for (const fs::path& folder : folders) {
+    // A '-' in a filter starts the patterns to leave out, so the name has '_' instead.
+    std::string name = folder.filename().string();
+    std::replace(name.begin(), name.end(), '-', '_');
+    testing::RegisterTest("Golden", name.c_str(), nullptr, nullptr, __FILE__, __LINE__,
+                          [folder] { return new GoldenCase(folder); });
+  }
+  return true;
+}();
+
+}  // namespace
 
 TEST(Driver, BankGoesUpToTheLastBackslashOfTheProgramPath) {
   EXPECT_EQ(OutputPathFor("C:\\tools\\bank\\x.exe"), "C:\\tools\\bank\\output.tbnk");

@@ -67,7 +67,7 @@ void ExpectSameFiles(const Files& want, const Files& got) {
 }
 
 ToolRun RunInProcess(const fs::path& workDir, const std::vector<std::string>& args,
-                     const std::string& typed, const std::string& program) {
+                     const std::string& typed, const std::string& program, ProgramRun run) {
   TempDir io;
   WriteFile(io / "typed", typed);
   std::vector<std::string> words = {program};
@@ -78,12 +78,12 @@ ToolRun RunInProcess(const fs::path& workDir, const std::vector<std::string>& ar
 
   const fs::path home = fs::current_path();
   fs::current_path(workDir);
-  ToolRun run{-1, "", 0};
+  ToolRun result{-1, "", 0};
   EXPECT_TRUE(std::freopen((io / "typed").string().c_str(), "r", stdin) != nullptr);
   testing::internal::CaptureStdout();
-  run.status = RunSonvault(static_cast<int>(words.size()), argv.data());
-  run.console = testing::internal::GetCapturedStdout();  // flushes every stream first
-  while (std::getchar() != EOF) ++run.unread;
+  result.status = (run != nullptr ? run : RunSonvault)(static_cast<int>(words.size()), argv.data());
+  result.console = testing::internal::GetCapturedStdout();  // flushes every stream first
+  while (std::getchar() != EOF) ++result.unread;
     // Let go of the typed file, so its folder can be removed on every platform.
 #if defined(_WIN32)
   std::freopen("NUL", "r", stdin);
@@ -91,6 +91,7 @@ ToolRun RunInProcess(const fs::path& workDir, const std::vector<std::string>& ar
   std::freopen("/dev/null", "r", stdin);
 #endif
   fs::current_path(home);
-  run.console.erase(std::remove(run.console.begin(), run.console.end(), '\r'), run.console.end());
-  return run;
+  result.console.erase(std::remove(result.console.begin(), result.console.end(), '\r'),
+                       result.console.end());
+  return result;
 }

@@ -39,6 +39,11 @@ struct ToolRun {
   size_t unread;        // characters of typed it never read
 };
 
-// Runs the tool as "program args..." in workDir, with typed as its standard input.
+// A program's run: its arguments with the program path first; returns the exit status.
+using ProgramRun = int (*)(int argc, char** argv);
+
+// Runs the program as "program args..." in workDir, with typed as its standard input; run is
+// sonvault's unless given.
 ToolRun RunInProcess(const std::filesystem::path& workDir, const std::vector<std::string>& args,
-                     const std::string& typed, const std::string& program = "sonvault");
+                     const std::string& typed, const std::string& program = "sonvault",
+                     ProgramRun run = nullptr);

@@ -74,7 +74,7 @@ TEST(InstrumentData, EntriesPlaceTheirBlocksOnceAndPointAtTheCopies) {
       {"nested, key map of another top byte", {{0x41, kNested, 0x02000B00}}, 0xE1, nested},
       {"nested, key map 0", {{0x40, kNested, 0}}, 0x61, {{0x30, 0}, {0x38, 0x0800004C}}},
       {"nested, no key map bit", {{0x81, kNested, kKeyMap}}, 0x61, {{0x30, kKeyMap}}},
-      {"nested, list outside", {{0x40, 0x09000000, kKeyMap}}, 0x34, {{0x30, kKeyMap}}},
+      {"nested, list outside", {{0x40, 0x0A000000, kKeyMap}}, 0x34, {{0x30, kKeyMap}}},
       {"nested list empty", {{0x80, kEmpty, 0}, {0x3C00, kPlain, 0}}, 0x55, {{0x38, 0x08000040}}},
       {"sample, wave table and key map at one address",
        {{0x3C00, kPlain, 0}, {0x43, kPlain, 0}, {0x40, 0x08000300, kPlain}},
@@ -83,9 +83,9 @@ TEST(InstrumentData, EntriesPlaceTheirBlocksOnceAndPointAtTheCopies) {
       // Song headers and instrument data never share a copy: the header's bytes, copied again.
       {"sample at a song header", {{0x3C00, 0x08000200, 0}}, 0x4C, {{0x38, 0x08000300}}},
       {"data outside, and a sample after it",
-       {{0x3C00, 0x09000000, 0}, {0x3C03, 0x07FFFFFF, 0}, {0x3C00, kPlain, 0}},
+       {{0x3C00, 0x0A000000, 0}, {0x3C03, 0x07FFFFFF, 0}, {0x3C00, kPlain, 0}},
        0x61,
-       {{0x04, 0x8888684A}, {0x2C, 0x09000000}, {0x38, 0x07FFFFFF}, {0x44, 0x0800004C}}},
+       {{0x04, 0x8888684A}, {0x2C, 0x0A000000}, {0x38, 0x07FFFFFF}, {0x44, 0x0800004C}}},
       // Reverse (0x10) and compressed (0x20) voices are samples; noise (4) has no data.
       {"voices of every valid type",
        {{0x3C10, kPlain, 0},

@@ -11,7 +11,7 @@ namespace {
 ImageBuilder OneSong(uint32_t firstWord, const std::vector<uint32_t>& tracks) {
   ImageBuilder image;
   image.PutSongList(0x08000100, {{0x08000200, 0}});
-  image.PutSongHeader(0x08000200, firstWord, 0x09000000, tracks);
+  image.PutSongHeader(0x08000200, firstWord, 0x0A000000, tracks);
   return image;
 }
 

@@ -1,0 +1,15 @@
+#include "cli/file_system.h"
+#include "point/point.h"
+
+#if defined(_WIN32)
+// The wide entry (linked with -municode), as sonvault's: names in any script arrive whole.
+int wmain(int argc, wchar_t** argv) {
+  ReserveStandardStreams();
+  return RunWithUtf8Arguments(RunSonvaultPoint, argc, argv);
+}
+#else
+int main(int argc, char** argv) {
+  ReserveStandardStreams();
+  return RunSonvaultPoint(argc, argv);
+}
+#endif

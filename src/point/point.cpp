@@ -1,0 +1,140 @@
+#include "point/point.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "cli/console.h"
+#include "cli/file_system.h"
+#include "cli/program_info.h"
+#include "image/address.h"
+#include "image/audio_locator.h"
+#include "image/stream_io.h"
+#include "point/references.h"
+#include "version.h"
+
+namespace {
+
+constexpr int kSuccess = 0;
+constexpr int kFailure = 1;
+constexpr size_t kTypedAddressSize = 64;
+
+constexpr char kUsage[] = "Usage: sonvault-point <image> [<song list address>]";
+constexpr char kOpenError[] = "Error opening image file";
+constexpr char kReadError[] = "Error reading image file";
+constexpr char kNotFound[] = "Could not locate audio data";
+constexpr char kNoAddress[] = "Error: no song list address given";
+constexpr char kNotAnAddress[] =
+    "Error: not an address; write it as sonvault prints it (0x09000000)";
+constexpr char kOutside[] = "Error: the address lies outside the image";
+constexpr char kMisaligned[] =
+    "Error: the address is not a multiple of 4; the sound engine cannot read a song list there";
+constexpr char kNotASong[] = "Error: no song list there: its first entry is not a song";
+constexpr char kNoReference[] = "Error: no reference to the current song list found";
+constexpr char kTooMany[] = "Error: too many references to the current song list (more than 1024)";
+constexpr char kWriteError[] = "Error writing image file";
+constexpr char kRestoreError[] = "Error: the image could not be restored";
+constexpr char kUnchanged[] = "The game already uses that song list: nothing to change";
+
+const char* Songs(uint32_t count) { return count == 1 ? "song" : "songs"; }
+
+int CloseAndFinish(std::FILE* image, const char* line, int status) {
+  std::fclose(image);
+  return Finish(line, status);
+}
+
+// The address from the command line, or typed at the prompt when there is none.
+const char* AddressError(int argc, char** argv, uint32_t& address) {
+  char typed[kTypedAddressSize];
+  const char* text = argv[2];
+  if (argc <= 2) {
+    std::printf("New song list address: ");
+    const bool typedOne = ReadConsoleLine(typed, sizeof typed);
+    std::putchar('\n');
+    if (!typedOne) return kNoAddress;
+    text = typed;
+  }
+  return ParseAddress(text, address) ? nullptr : kNotAnAddress;
+}
+
+// Why the game cannot be pointed at address, or nullptr when it can.
+const char* ListError(std::FILE* image, uint64_t imageSize, uint32_t address) {
+  if (!IsCartridgePointer(address) || FileOffset(address) + uint64_t{4} > imageSize) {
+    return kOutside;
+  }
+  if (address % 4 != 0) return kMisaligned;
+  std::fseek(image, static_cast<long>(FileOffset(address)), SEEK_SET);
+  const uint32_t header = ReadU32(image);
+  if (!IsCartridgePointer(header) || FileOffset(header) >= imageSize) return kNotASong;
+  return nullptr;
+}
+
+void ShowReferences(const ReferenceList& references, uint32_t current) {
+  std::printf("References to the song list: %u\n", references.count);
+  for (uint32_t k = 0; k < references.count; ++k) {
+    const Reference& reference = references.items[k];
+    std::printf("  at 0x%08X: 0x%08X -> 0x%08X%s\n", kCartridgeBase + reference.offset,
+                reference.oldValue, reference.newValue,
+                reference.oldValue == current ? "" : " (inside the list)");
+  }
+  std::puts("");
+}
+
+}  // namespace
+
+int RunSonvaultPoint(int argc, char** argv) {
+  if (PrintProgramInfo(kSonvaultPointInfo, argc, argv)) return kSuccess;
+  std::puts("Sonvault Point, Release " SONVAULT_VERSION_MAJOR);
+  std::puts("");
+  if (argc <= 1) return Finish(kUsage, kFailure);
+  std::FILE* image = OpenFile(argv[1], "r+b");
+  if (image == nullptr) return Finish(kOpenError, kFailure);
+  const int64_t size = StreamSize(image);
+  if (size < 0) return CloseAndFinish(image, kReadError, kFailure);
+  const uint64_t imageSize = static_cast<uint64_t>(size);
+
+  const uint32_t current = LocateAudioData(image);
+  if (current == 0) return CloseAndFinish(image, kNotFound, kFailure);
+  const uint32_t currentSongs = CountSongs(image, current);
+  std::printf("Image File: %s\n", argv[1]);
+  std::printf("Song list now at: 0x%08X (%u %s)\n", current, currentSongs, Songs(currentSongs));
+
+  uint32_t target = 0;
+  if (const char* error = AddressError(argc, argv, target)) {
+    return CloseAndFinish(image, error, kFailure);
+  }
+  if (target == current) return CloseAndFinish(image, kUnchanged, kSuccess);
+  if (const char* error = ListError(image, imageSize, target)) {
+    return CloseAndFinish(image, error, kFailure);
+  }
+  const uint32_t targetSongs = CountSongs(image, target);
+  std::printf("New song list at: 0x%08X (%u %s)\n\n", target, targetSongs, Songs(targetSongs));
+
+  static ReferenceList references;  // 12 KiB: kept off the stack
+  if (!FindReferences(image, current, currentSongs, target, references)) {
+    const bool full = references.count == kMaxReferences;
+    return CloseAndFinish(image, full ? kTooMany : kReadError, kFailure);
+  }
+  if (references.count == 0) return CloseAndFinish(image, kNoReference, kFailure);
+  ShowReferences(references, current);
+  if (targetSongs < currentSongs) {
+    std::printf(
+        "Warning: the new list has %u %s, the current one %u: the game may start songs "
+        "past its end\n\n",
+        targetSongs, Songs(targetSongs), currentSongs);
+  }
+
+  if (!AskToProceed()) {
+    std::fclose(image);
+    return FinishAborted();
+  }
+  DrainAnswerLine();
+  std::puts("Pointing the game at the new song list...");
+  const WriteOutcome outcome = WriteReferences(image, references);
+  const bool closed = std::fclose(image) == 0;
+  if (outcome == WriteOutcome::kWritten && closed) return Finish("Finished", kSuccess);
+  if (outcome == WriteOutcome::kFailedNotRestored) {
+    std::puts(kWriteError);
+    return Finish(kRestoreError, kFailure);
+  }
+  return Finish(kWriteError, kFailure);
+}

@@ -1,0 +1,111 @@
+#include "support/music.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+#include <string>
+
+#include "image/address.h"
+#include "image/audio_locator.h"
+#include "support/streams.h"
+
+namespace {
+
+class MusicComparison {
+ public:
+  MusicComparison(const Bytes& want, const Bytes& got) : want_(want), got_(got) {}
+
+  void SongLists(uint32_t want, uint32_t got) {
+    uint32_t k = 0;
+    for (; IsCartridgePointer(Word(want_, want + 8 * k)); ++k) {
+      SCOPED_TRACE("song " + std::to_string(k));
+      Same(want + 8 * k + 4, got + 8 * k + 4, 4);
+      SongHeaders(Word(want_, want + 8 * k), Word(got_, got + 8 * k));
+    }
+    EXPECT_FALSE(IsCartridgePointer(Word(got_, got + 8 * k))) << "more songs than the original";
+  }
+
+ private:
+  static uint32_t Word(const Bytes& image, uint32_t address) {
+    const size_t at = FileOffset(address);
+    return at + 4 <= image.size() ? WordAt(image, at) : 0;
+  }
+
+  void Same(uint32_t want, uint32_t got, uint32_t count) {
+    const size_t w = FileOffset(want);
+    const size_t g = FileOffset(got);
+    ASSERT_LE(w + count, want_.size());
+    ASSERT_LE(g + count, got_.size());
+    ExpectSameBytes(Bytes(want_.begin() + w, want_.begin() + w + count),
+                    Bytes(got_.begin() + g, got_.begin() + g + count));
+  }
+
+  void SongHeaders(uint32_t want, uint32_t got) {
+    Same(want, got, 4);
+    const uint32_t tracks = Word(want_, want) & 0xFF;
+    for (uint32_t t = 0; t < tracks; ++t) {
+      Tracks(Word(want_, want + 8 + 4 * t), Word(got_, got + 8 + 4 * t));
+    }
+    if (IsCartridgePointer(Word(want_, want + 4))) {
+      Lists(Word(want_, want + 4), Word(got_, got + 4));
+    }
+  }
+
+  void Tracks(uint32_t want, uint32_t got) {
+    for (uint32_t at = 0;; ++at) {
+      const uint8_t command = want_.at(FileOffset(want + at));
+      ASSERT_EQ(command, got_.at(FileOffset(got + at)));
+      if (command == 0xB1) return;
+      if (command == 0xB2 || command == 0xB3) {
+        EXPECT_EQ(Word(want_, want + at + 1) - want, Word(got_, got + at + 1) - got);
+        at += 4;
+      }
+    }
+  }
+
+  void Lists(uint32_t want, uint32_t got) {
+    if (!visited_.insert(want).second) return;
+    for (uint32_t k = 0; k < 128; ++k) {
+      const uint32_t w = want + 12 * k;
+      const uint32_t g = got + 12 * k;
+      const uint32_t word0 = Word(want_, w);
+      if (word0 == 0 || (word0 & 7) > 4) return;
+      Same(w, g, 4);
+      const uint32_t type = word0 & 0xFF;
+      const uint32_t data = Word(want_, w + 4);
+      if (!IsCartridgePointer(data) || (type & 7) == 1 || (type & 7) == 2 || (type & 7) == 4) {
+        if ((type & 0xC0) == 0) Same(w + 4, g + 4, 8);  // what the entry holds is its voice
+      } else if ((type & 7) == 3) {
+        Same(data, Word(got_, g + 4), 16);
+      } else if ((type & 0xC0) != 0) {
+        Lists(data, Word(got_, g + 4));
+        if ((type & 0x40) != 0) Same(Word(want_, w + 8), Word(got_, g + 8), 128);
+      } else {
+        const uint32_t length = Word(want_, data + 12);
+        const uint32_t bytes = length == 0           ? 8
+                               : length < 0x80000000 ? length + 1
+                                                     : (0x80000001 - (length & 0x7FFFFFFF)) >> 1;
+        Same(data, Word(got_, g + 4), 16 + bytes);
+      }
+    }
+  }
+
+  const Bytes& want_;
+  const Bytes& got_;
+  std::set<uint32_t> visited_;
+};
+
+}  // namespace
+
+void ExpectSameMusic(const Bytes& original, const Bytes& image) {
+  std::FILE* originalStream = StreamOf(original);
+  std::FILE* imageStream = StreamOf(image);
+  const uint32_t want = LocateAudioData(originalStream);
+  const uint32_t got = LocateAudioData(imageStream);
+  std::fclose(originalStream);
+  std::fclose(imageStream);
+  ASSERT_NE(want, 0u);
+  ASSERT_NE(got, 0u);
+  MusicComparison(original, image).SongLists(want, got);
+}
