@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90) with
 # libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up or
-# broken promise, printing the input that caused it. The seeds are the demo image and the images
-# and banks of the whole-run test cases. Needs clang++ and its fuzzer runtime,
-# which it installs when missing.
+# broken promise, printing the input that caused it whole and keeping it in
+# build-fuzz-ci/crashes/. The seeds are the demo image and the images and banks of the whole-run
+# test cases. Needs clang++ and its fuzzer runtime, which it installs when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
@@ -20,9 +20,8 @@ can_fuzz() {
 }
 
 if ! command -v clang++ >/dev/null || ! command -v cmake >/dev/null || ! can_fuzz; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends clang libclang-rt-dev cmake make
+  source .ci/apt.sh
+  apt_install clang libclang-rt-dev cmake make
   can_fuzz || { echo "clang++ cannot build a libFuzzer target" >&2; exit 1; }
 fi
 
@@ -44,17 +43,20 @@ done
 summary=()
 for target in fuzz_transfer; do
   echo "== $target for ${seconds}s"
-  mkdir -p "$work/corpus/$target" "$work/crash/$target"
+  # The inputs that broke a run stay here after the script ends (the corpus goes with $work).
+  crashes="$PWD/$build/crashes/$target"
+  rm -rf "$crashes"
+  mkdir -p "$work/corpus/$target" "$crashes"
   log="$work/$target.log"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/$target" "$work/corpus/$target" "$work/seeds/$target" \
     -dict=fuzz/sonvault.dict -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 \
-    -print_final_stats=1 -artifact_prefix="$work/crash/$target/" >"$log" 2>&1; then
+    -print_final_stats=1 -artifact_prefix="$crashes/" >"$log" 2>&1; then
     tail -n 60 "$log"
-    for input in "$work/crash/$target"/*; do
+    for input in "$crashes"/*; do
       [ -f "$input" ] || continue
-      echo "-- input $(basename "$input"), $(stat -c %s "$input") bytes:"
-      od -A x -t x1 "$input" | head -n 64
+      echo "-- $input, $(stat -c %s "$input") bytes (run again: $build/fuzz/$target $input):"
+      od -A x -t x1z -v "$input"
     done
     echo "$target FAILED" >&2
     exit 1

@@ -11,15 +11,13 @@ linux=$(realpath "${1:-build/sonvault}")
 [ -x "$linux" ] || { echo "no Linux build at $linux" >&2; exit 1; }
 tools=$(dirname "$linux")/tools
 
+source .ci/apt.sh
 need=()
+command -v cmake >/dev/null || need+=(cmake)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v wine >/dev/null || need+=(wine)
 [ -f /usr/src/googletest/CMakeLists.txt ] || need+=(googletest)
-if [ ${#need[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -qq
-  apt-get install -y -qq --no-install-recommends "${need[@]}"
-fi
+[ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"
 
 echo "== Windows build"
 cmake --preset windows >/dev/null
@@ -32,23 +30,47 @@ if [ "$(echo $dlls)" != "KERNEL32.dll msvcrt.dll" ]; then
   exit 1
 fi
 
-export WINEPREFIX=$build/wineprefix
+# One prefix for the whole run: WINEPREFIX when set (a fresh one shows what a new machine does),
+# else one inside the build folder.
+export WINEPREFIX=${WINEPREFIX:-$build/wineprefix}
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml,winedbg.exe="  # no Mono or Gecko set-up, no crash debugger
 # Wine reads Unix arguments and file names in the locale's charset: UTF-8, or a name such as
 # ポケモン.gba never reaches the tool.
 export LC_ALL=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY
-mkdir -p "$WINEPREFIX"
-# One server for the whole run, started before the first program; exit 2 means one is running.
+# Every Wine step has a time limit: a Wine process that hangs, or a service holding a pipe open,
+# would otherwise hold up the run for good.
+limit() { timeout -k 10 "$@"; }
+
+echo "== Wine prefix $WINEPREFIX"
+# A new prefix is filled in by processes that run on after the first program has ended; a test
+# started among them fails. wineboot --init makes the prefix, and wineserver -w returns once every
+# Wine process has ended and the server has written the prefix out.
+timeout -k 5 60 wineserver -k 2>/dev/null || true  # a server left by an earlier run would never end
+limit 600 wineboot --init >/dev/null 2>&1
+limit 120 wineserver -w
+# Then one server for the whole run (exit 2: one is running), and Wine's own services started
+# under it before the first test, which would otherwise start them and hold its output open.
 wineserver -p || [ $? -eq 2 ]
-trap 'wineserver -k || true' EXIT
-# Creates the prefix on the first run and starts Wine's own services, which would otherwise start
-# under the first test and hold its output open.
-wine wineboot >/dev/null 2>&1
+trap 'timeout -k 5 60 wineserver -k || true' EXIT
+limit 300 wine wineboot >/dev/null 2>&1
+# ctest lists the tests first (gtest_discover_tests at test time); that listing must work.
+listed=0
+for try in 1 2 3; do
+  if limit 120 wine "$build/tests/sonvault_tests.exe" --gtest_list_tests >"$build/listing.txt" 2>&1
+  then
+    listed=1
+    break
+  fi
+  echo "listing the tests under Wine failed (try $try of 3):" >&2
+  cat "$build/listing.txt" >&2
+  sleep 5
+done
+[ "$listed" -eq 1 ]
 
 echo "== test suite under Wine"
-ctest --preset windows
+limit 1800 ctest --test-dir "$build" --output-on-failure -j2 --timeout 300
 
 echo "== Linux and Windows builds on the same images"
 work=$build/compare
@@ -56,12 +78,13 @@ rm -rf "$work"
 mkdir -p "$work/images"
 cp examples/demo.gba "$work/images/demo.gba"
 if [ -x "$tools/make_bench_image" ]; then
-  "$tools/make_bench_image" "$work/images/bench.gba" "$work/images/bench-target.gba" >/dev/null
+  limit 120 "$tools/make_bench_image" "$work/images/bench.gba" "$work/images/bench-target.gba" \
+    >/dev/null
 fi
 # The generators must agree across the two builds as well.
 mkdir -p "$work/generated"
-"$tools/make_demo" "$work/generated/demo-linux.gba"
-(cd "$work/generated" && wine "$build/tools/make_demo.exe" demo-windows.gba)
+limit 60 "$tools/make_demo" "$work/generated/demo-linux.gba"
+(cd "$work/generated" && limit 120 wine "$build/tools/make_demo.exe" demo-windows.gba)
 cmp "$work/generated/demo-linux.gba" "$work/generated/demo-windows.gba"
 
 # run <dir> <transcript> <typed answer> <args...>: both builds, each in its own copy of dir.
@@ -71,11 +94,12 @@ run() {
   local dir=$1 name=$2 answer=$3
   shift 3
   local status=0
-  (cd "$work/linux/$dir" && printf "$answer\n" | "$linux" "$@" >"$name.txt") || status=$?
+  (cd "$work/linux/$dir" && printf "$answer\n" | limit 120 "$linux" "$@" >"$name.txt") ||
+    status=$?
   echo "$status" >>"$work/linux/$dir/$name.txt"
   status=0
-  (cd "$work/windows/$dir" && printf "$answer\r\n" | wine cmd /c sonvault.exe "$@" >"$name.txt") ||
-    status=$?
+  (cd "$work/windows/$dir" &&
+    printf "$answer\r\n" | limit 120 wine cmd /c sonvault.exe "$@" >"$name.txt") || status=$?
   echo "$status" >>"$work/windows/$dir/$name.txt"
 }
 

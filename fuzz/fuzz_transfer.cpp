@@ -1,9 +1,13 @@
 // Fuzzes the locator and the whole transfer on an arbitrary source image, as the tool runs them.
-// The locator must agree with a plain word-by-word scan. The engine then runs three times:
-// extracting into an empty file, inserting onto a small target and inserting onto a target just
-// below 32 MiB (the last two input bytes choose how far below). Whatever the image, each run must
-// return, allocate nothing, keep the output inside the 32 MiB window and leave every byte below
-// the insert base as it was.
+// The locator must agree with a plain word-by-word scan. The engine then runs four times:
+// extracting into an empty file, extracting again from that bank, inserting onto a small target
+// and inserting onto a target just below 32 MiB (the last two input bytes choose how far below).
+// Whatever the image, each run must return, allocate nothing, keep the output inside the 32 MiB
+// window and leave every byte below the insert base as it was. A bank that an extract completes is
+// a source: the locator finds its song list at 0x08000010, each entry naming a header inside the
+// bank up to the zero entry that ends it. Extract and insert walk the same blocks, so they end the
+// same way unless one of them runs out of the window, an insert fits only where the bank fits, and
+// from a base on a multiple of 4 the insert adds exactly the bank's bytes after its header.
 #include <unistd.h>
 
 #include <algorithm>
@@ -74,18 +78,42 @@ TransferResult Run(std::FILE* source, uint32_t songListAddress, std::FILE* desti
 
 // Inserts onto a target of targetSize bytes that holds the pattern in its first and last
 // kCheckedSpan bytes (the whole of a small target) and zeros between, then checks those spans.
-void Insert(std::FILE* source, uint32_t songListAddress, uint32_t targetSize) {
+// Returns the result; growth is what the insert added to the target.
+TransferResult Insert(std::FILE* source, uint32_t songListAddress, uint32_t targetSize,
+                      int64_t& growth) {
   std::FILE* target = NewFile();
   Check(ftruncate(fileno(target), targetSize) == 0, "cannot size the target");
   const uint32_t head = std::min(targetSize, kCheckedSpan);
   const uint32_t tail = std::min(targetSize - head, kCheckedSpan);
+  TransferResult result = TransferResult::kOk;
   for (const bool check : {false, true}) {
-    if (check) Run(source, songListAddress, target, targetSize | kCartridgeBase, false);
+    if (check) result = Run(source, songListAddress, target, targetSize | kCartridgeBase, false);
     Check(TargetPattern(target, 0, head, check) &&
               TargetPattern(target, targetSize - tail, tail, check),
           "a byte below the insert base changed");
   }
+  growth = StreamSize(target) - targetSize;
   std::fclose(target);
+  return result;
+}
+
+// The song list of a bank an extract completed, and then the same engine run on the bank.
+void CheckBank(std::FILE* bank) {
+  constexpr uint32_t kBankSongList = kCartridgeBase + 0x10;
+  Check(LocateAudioData(bank) == kBankSongList, "the bank's song list is not found");
+  const int64_t size = StreamSize(bank);
+  std::fseek(bank, 0x10, SEEK_SET);
+  for (int64_t at = 0x10;; at += 8) {
+    Check(at + 8 <= size, "the bank's song list has no end");
+    const uint32_t header = ReadU32(bank);
+    if (header == 0 && ReadU32(bank) == 0) break;
+    Check(IsCartridgePointer(header) && FileOffset(header) + 8 <= size,
+          "a song entry of the bank names no header in it");
+    ReadU32(bank);
+  }
+  std::FILE* again = NewFile();
+  Run(bank, kBankSongList, again, 0, true);
+  std::fclose(again);
 }
 
 void* Allocate(std::size_t size) {
@@ -130,12 +158,27 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(songListAddress == ReferenceScan(data, size), "the locator missed the first signature");
   if (songListAddress != 0) {
     std::FILE* bank = NewFile();
-    Run(source, songListAddress, bank, 0, true);
+    const TransferResult extracted = Run(source, songListAddress, bank, 0, true);
+    const int64_t bankSize = StreamSize(bank);
+    if (extracted == TransferResult::kOk) CheckBank(bank);
     std::fclose(bank);
-    Insert(source, songListAddress, kSmallTarget + static_cast<uint32_t>(size % 4));
+
+    const uint32_t small = kSmallTarget + static_cast<uint32_t>(size % 4);
+    int64_t growth = 0;
+    const TransferResult inserted = Insert(source, songListAddress, small, growth);
+    if (extracted != TransferResult::kOutputTooLarge &&
+        inserted != TransferResult::kOutputTooLarge) {
+      Check(inserted == extracted, "extract and insert end differently");
+    }
+    Check(inserted != TransferResult::kOk || extracted == TransferResult::kOk,
+          "an insert fits where the bank does not");
+    if (inserted == TransferResult::kOk && small % 4 == 0) {
+      Check(growth == bankSize - 16, "the insert adds other than the bank's bytes");
+    }
+
     uint32_t below = 1;
     if (size >= 2) below += static_cast<uint32_t>(data[size - 2] | data[size - 1] << 8);
-    Insert(source, songListAddress, kWindowSize - below);
+    Insert(source, songListAddress, kWindowSize - below, growth);
   }
   std::fclose(source);
   return 0;

@@ -1,111 +1,217 @@
 'use strict';
 
 (() => {
-  // Both requests go out while the page is still loading: the worker is the tool's own script
-  // and the .wasm is compiled once inside it, so nothing is fetched after the load event.
-  // Browsers refuse both on a file:// address.
-  let worker = null;
-  try {
-    worker = new Worker('sonvault.js');
-  } catch {
-    worker = null;
+  // Written in at build time (web/site.cmake): the worker script and the table of programs, each
+  // file named after a hash of its contents.
+  const build = __SONVAULT_BUILD__;
+
+  // Every file goes out now, while the page is still loading, so nothing is fetched after the
+  // load event. Browsers refuse them on a file:// address.
+  async function fetched(name, text) {
+    const response = await fetch(name);
+    if (!response.ok) throw new Error(`${name}: HTTP ${response.status}`);
+    return text ? response.text() : response.arrayBuffer();
   }
-  const wasm = fetch('sonvault.wasm').then((response) => {
-    if (!response.ok) throw new Error(`sonvault.wasm: HTTP ${response.status}`);
-    return response.arrayBuffer();
-  });
+  const loading = Promise.all([
+    fetched(build.worker, true),
+    Promise.all(build.programs.map((program) =>
+      Promise.all([fetched(program.script, true), fetched(program.wasm, false)]))),
+  ]);
   const notServed = 'The tool could not be started. Open this page through a web server ' +
                     '(for example python3 -m http.server in its folder), not as a local file.';
 
   const $ = (id) => document.getElementById(id);
   const ui = {
     sourceInput: $('source-input'),
+    sourceChoose: $('source-choose'),
     sourceName: $('source-name'),
     sourceZone: $('source-zone'),
     targetInput: $('target-input'),
+    targetChoose: $('target-choose'),
     targetName: $('target-name'),
     targetZone: $('target-zone'),
     targetClear: $('target-clear'),
+    filesNote: $('files-note'),
     run: $('run'),
+    swap: $('swap'),
     state: $('state'),
+    progress: $('progress'),
     question: $('question'),
     questionWhere: $('question-where'),
     proceed: $('proceed'),
     cancel: $('cancel'),
-    console: $('console'),
-    status: $('status'),
-    downloadBox: $('download-box'),
+    result: $('result'),
+    point: $('point'),
     download: $('download'),
+    status: $('status'),
+    console: $('console'),
+    pointHeading: $('point-heading'),
+    pointConsole: $('point-console'),
   };
-  const targetNoneHtml = ui.targetName.innerHTML;
   const decoder = new TextDecoder();
+  const bytesText = (count) => `${count.toLocaleString('en')} bytes`;
 
-  let ready = false;
-  let workerUp = false;
-  let busy = false;
+  // What each error line of a program means, and what to do about it.
+  const explanations = {
+    sonvault: {
+      'Error opening input file':
+        'The source could not be read: choose it again.',
+      'Could not locate audio data':
+        'No music was found in the source: it is not a game with the usual sound engine, or the ' +
+        'image is damaged. Choose another source.',
+      'Error opening output file':
+        'The result could not be written inside the browser: reload the page and try again.',
+      'Error: output exceeds the 32 MiB cartridge space':
+        'The result would not fit in a 32 MiB cartridge: choose a smaller target, or a source ' +
+        'with less music.',
+      'Error: too many distinct blocks (more than 1024)':
+        'The source has more songs or instruments than the tool can copy (over 1024 of one ' +
+        'kind), so its music cannot be moved.',
+      'Error: track data runs past the end of the input file':
+        'A song in the source is cut off by the end of the file: the image is incomplete or ' +
+        'damaged. Try a complete copy of it.',
+      'Error writing output file':
+        'Writing the result failed, most likely because the browser ran out of memory: close ' +
+        'other tabs and try again.',
+      'Error: the target image could not be restored':
+        'The copy of the target could not be put back as it was; it is not offered.',
+    },
+    'sonvault-point': {
+      'Error opening image file': 'The copy could not be opened for pointing: insert again.',
+      'Error reading image file': 'The copy could not be read for pointing: insert again.',
+      'Could not locate audio data':
+        'The game\'s own song list was not found, so the game cannot be pointed at the new one.',
+      'Error: the address lies outside the image': 'The new song list lies outside the game.',
+      'Error: the address is not a multiple of 4; the sound engine cannot read a song list there':
+        'The new song list does not start on a multiple of 4, where the game cannot read it.',
+      'Error: no song list there: its first entry is not a song':
+        'What lies at the new address is not a song list.',
+      'Error: no reference to the current song list found':
+        'The game\'s code does not name its song list in a way this tool can change, so it ' +
+        'cannot be pointed here.',
+      'Error: too many references to the current song list (more than 1024)':
+        'The game names its song list in more places than this tool can change (over 1024).',
+      'Error writing image file':
+        'Writing the pointed copy failed, most likely because the browser ran out of memory.',
+      'Error: the image could not be restored': 'The pointed copy could not be put back as it was.',
+    },
+  };
+
   let source = null;
   let target = null;
+  let busy = false;
   // Bumped whenever the files change or a run starts; a result for an older one is dropped.
   let generation = 0;
-  let downloadUrl = null;
   // The insert run waiting for an answer: its files, command line and the declined transcript.
   let question = null;
+  // The last successful insert, for the pointing step.
+  let inserted = null;
+  let downloadUrl = null;
+  let progressTimer = null;
 
   // ---- the worker ----
 
+  let workerUrl = null;
+  let wasms = [];
+  let worker = null;
+  // Settles once the current worker has compiled every program, or could not; runs wait for it.
+  let workerReady = null;
+  let markFailed = () => {};
+  let ready = false;
+  let unavailable = false;
   let nextRunId = 1;
   const pendingRuns = new Map();
 
-  function listen() {
-    worker.onmessage = ({ data }) => {
+  function startWorker() {
+    const current = new Worker(workerUrl);
+    worker = current;
+    let up = false;
+    let markReady;
+    workerReady = new Promise((resolve, reject) => {
+      markReady = resolve;
+      markFailed = reject;
+    });
+    workerReady.catch(() => {});
+    current.onmessage = ({ data }) => {
       if (data.type === 'ready') {
-        workerUp = true;
+        up = true;
         ready = true;
+        markReady();
         refresh();
         return;
       }
       if (data.type === 'broken') {
-        fail(`The tool could not be started: ${data.message}`);
+        cannotStart(`The tool could not be started: ${data.message}`);
         return;
       }
       const pending = pendingRuns.get(data.id);
       if (!pending) return;
+      if (data.type === 'crashed') {
+        stopped(data.message);
+        return;
+      }
       pendingRuns.delete(data.id);
-      if (data.type === 'result') pending.resolve(data);
-      else pending.reject(new Error(data.message));
+      pending.resolve(data);
     };
-    worker.onerror = (event) => {
+    current.onerror = (event) => {
       event.preventDefault();
-      fail(workerUp ? `The tool stopped: ${event.message || 'unknown error'}` : notServed);
+      const message = event.message || 'unknown error';
+      if (up) stopped(message);
+      else cannotStart(`The tool could not be started: ${message}`);
     };
-    wasm.then((bytes) => worker.postMessage({ type: 'wasm', bytes }, [bytes]))
-      .catch((error) => fail(location.protocol === 'file:' ? notServed
-                                                           : `The tool could not be loaded: ${error.message}`));
-  }
-
-  // One run of the tool: files laid into its working directory, argv[1..], the characters typed
-  // at its console (then end of input), and the file to hand back when it succeeds.
-  function runTool(files, args, input, keep) {
-    const id = nextRunId++;
-    return new Promise((resolve, reject) => {
-      pendingRuns.set(id, { resolve, reject });
-      worker.postMessage({ type: 'run', id, files, args, input, keep });
+    current.postMessage({
+      type: 'load',
+      programs: build.programs.map(({ name, factory }, index) => ({ name, factory, bytes: wasms[index] })),
     });
   }
 
-  // ---- what is on the page ----
-
-  function fail(message) {
+  // The tool failed while running or waiting (an instance that could not be created, memory
+  // that ran out): every run in it ends, an open question closes, and a fresh worker takes over.
+  function stopped(message) {
+    worker.terminate();
     ready = false;
-    for (const pending of pendingRuns.values()) pending.reject(new Error(message));
+    const runs = [...pendingRuns.values()];
     pendingRuns.clear();
-    ui.state.textContent = message;
-    ui.state.classList.add('error');
+    startWorker();
+    const error = new Error(message);
+    error.stopped = true;
+    for (const run of runs) run.reject(error);
+    if (runs.length === 0 && question) {
+      reset();
+      showStopped(message);
+    }
     refresh();
   }
 
+  function cannotStart(message) {
+    unavailable = true;
+    ready = false;
+    if (worker) worker.terminate();
+    markFailed(new Error(message));
+    for (const pending of pendingRuns.values()) pending.reject(new Error(message));
+    pendingRuns.clear();
+    ui.result.textContent = message;
+    ui.result.className = 'error';
+    refresh();
+  }
+
+  // One run of a program: files laid into its working directory, argv[1..], the characters typed
+  // at its console (then end of input), and the file to hand back when it succeeds.
+  async function runTool(program, files, args, input, keep) {
+    await workerReady;
+    const id = nextRunId++;
+    return new Promise((resolve, reject) => {
+      pendingRuns.set(id, { resolve, reject });
+      worker.postMessage({ type: 'run', id, program, files, args, input, keep });
+    });
+  }
+
+  const hasProgram = (name) => build.programs.some((program) => program.name === name);
+
+  // ---- what is on the page ----
+
   function describe(file) {
-    return `${file.name} (${file.size.toLocaleString('en')} bytes)`;
+    return `${file.name} (${bytesText(file.size)})`;
   }
 
   function refresh() {
@@ -113,15 +219,17 @@
     ui.run.disabled = !ready || busy || !source;
     ui.proceed.disabled = busy;
     ui.cancel.disabled = busy;
+    ui.point.disabled = busy;
     ui.sourceName.textContent = source ? describe(source) : 'None chosen: choose one or drop it here.';
-    if (target) ui.targetName.textContent = describe(target);
-    else ui.targetName.innerHTML = targetNoneHtml;
+    ui.targetName.textContent = target ? describe(target)
+                                       : 'None: extract mode, the result is a sound bank file.';
     ui.targetClear.hidden = !target;
-    if (ui.state.classList.contains('error')) return;
-    if (busy) ui.state.textContent = 'Running…';
+    ui.swap.hidden = !(source && target);
+    if (unavailable) ui.state.textContent = 'The tool is not available.';
+    else if (busy) ui.state.textContent = 'Running…';
     else if (!ready) ui.state.textContent = 'Loading the tool…';
     else if (!source) ui.state.textContent = 'Choose a source image.';
-    else if (!ui.question.hidden) ui.state.textContent = 'The tool is waiting for your answer.';
+    else if (question) ui.state.textContent = 'The tool is waiting for your answer.';
     else ui.state.textContent = target ? 'Ready to insert.' : 'Ready to extract.';
   }
 
@@ -129,7 +237,7 @@
     if (downloadUrl) URL.revokeObjectURL(downloadUrl);
     downloadUrl = null;
     ui.download.removeAttribute('href');
-    ui.downloadBox.hidden = true;
+    ui.download.hidden = true;
   }
 
   function offerDownload(bytes, name) {
@@ -137,19 +245,54 @@
     downloadUrl = URL.createObjectURL(new Blob([bytes], { type: 'application/octet-stream' }));
     ui.download.href = downloadUrl;
     ui.download.download = name;
-    ui.download.textContent = `Download ${name} (${bytes.length.toLocaleString('en')} bytes)`;
-    ui.downloadBox.hidden = false;
+    ui.download.textContent = `Download ${name} (${bytesText(bytes.length)})`;
+    ui.download.hidden = false;
   }
 
-  function showTranscript(bytes) {
-    ui.console.textContent = decoder.decode(bytes);
+  function splitName(name) {
+    const dot = name.lastIndexOf('.');
+    return dot > 0 ? [name.slice(0, dot), name.slice(dot)] : [name, ''];
   }
 
-  function showStatus(result) {
-    const seconds = (result.milliseconds / 1000).toFixed(2);
-    ui.status.textContent = `Exit status ${result.status} (the tool ran for ${seconds} s)` +
-      (result.status === 0 ? '' : ': nothing to download.');
-    ui.status.className = result.status === 0 ? 'ok' : 'error';
+  // A bank is named after its source; a changed game can never be taken for the original.
+  function bankName(sourceName) {
+    const [stem, extension] = splitName(sourceName);
+    return extension.toLowerCase() === '.tbnk' ? `${stem} (copy).tbnk` : `${stem}.tbnk`;
+  }
+
+  function changedName(targetName, pointed) {
+    const [stem, extension] = splitName(targetName);
+    return `${stem} (music added${pointed ? ', pointed' : ''})${extension}`;
+  }
+
+  // The plain line above the console at the end of a run, with the exit status and time in
+  // small print; focus goes to it.
+  function conclude(line, tone, result) {
+    ui.result.textContent = line;
+    ui.result.className = tone;
+    const ms = result ? Math.round(result.milliseconds) : 0;
+    ui.status.textContent = result
+      ? `Exit status ${result.status}, ran for ${ms < 1000 ? `${ms} ms` : `${(ms / 1000).toFixed(2)} s`}.` : '';
+    ui.result.focus();
+  }
+
+  function concludeFailed(result, program = 'sonvault', after = 'Nothing is offered for download.') {
+    const meaning = explanations[program];
+    const lines = decoder.decode(result.console).split('\n');
+    const said = lines.filter((line) => Object.hasOwn(meaning, line)).map((line) => meaning[line]);
+    if (said.length === 0) {
+      const last = lines.filter((line) => line !== '').pop() || '';
+      said.push(`The run ended with an error: “${last}”.`);
+    }
+    conclude(`${said.join(' ')} ${after}`, 'error', result);
+  }
+
+  function showStopped(message) {
+    ui.result.textContent = 'The tool stopped before the end, most likely because the browser ' +
+      'ran out of memory. It has been restarted: run it again, or close other tabs first.';
+    ui.result.className = 'error';
+    ui.status.textContent = `The run did not complete: ${message}`;
+    ui.result.focus();
   }
 
   // Leaves the page as it is before any run: no transcript, no question, nothing to download.
@@ -157,62 +300,100 @@
     generation++;
     withdrawDownload();
     question = null;
+    inserted = null;
     ui.question.hidden = true;
+    ui.point.hidden = true;
     ui.console.textContent = '';
+    ui.pointConsole.textContent = '';
+    ui.pointConsole.hidden = true;
+    ui.pointHeading.hidden = true;
+    ui.result.textContent = '';
+    ui.result.className = '';
     ui.status.textContent = '';
-    ui.status.className = '';
   }
 
-  function setSource(file) {
-    source = file;
-    reset();
-    refresh();
-  }
-
-  function setTarget(file) {
-    target = file;
+  function choose(newSource, newTarget, note = '') {
+    source = newSource;
+    target = newTarget;
+    ui.filesNote.textContent = note;
     reset();
     refresh();
   }
 
   // ---- runs ----
 
-  // Where each file goes in the tool's working directory and what the command line says. Two
-  // files of one name cannot share a folder, so the source then goes into source/.
-  function commandLine() {
-    const files = [];
-    const sourcePath = target && target.name === source.name ? `source/${source.name}` : source.name;
-    files.push({ path: sourcePath, blob: source });
-    if (target) files.push({ path: target.name, blob: target });
-    return { files, args: files.map((file) => file.path) };
+  async function sameBytes(a, b) {
+    if (a.size !== b.size) return false;
+    const [x, y] = await Promise.all([a.arrayBuffer(), b.arrayBuffer()]);
+    const words = Math.floor(x.byteLength / 8);
+    const wx = new BigUint64Array(x, 0, words);
+    const wy = new BigUint64Array(y, 0, words);
+    for (let i = 0; i < words; i++) if (wx[i] !== wy[i]) return false;
+    const tx = new Uint8Array(x, words * 8);
+    const ty = new Uint8Array(y, words * 8);
+    return tx.every((byte, i) => byte === ty[i]);
+  }
+
+  // Where each file goes in the tool's working directory and what the command line says. The
+  // same image chosen twice is inserted onto itself, as `sonvault game.gba game.gba` does; two
+  // different files of one name cannot share a folder, so the source then goes into source/.
+  async function commandLine(chosenSource, chosenTarget) {
+    if (!chosenTarget) return { files: [{ path: chosenSource.name, blob: chosenSource }], args: [chosenSource.name] };
+    let sourcePath = chosenSource.name;
+    if (chosenTarget.name === chosenSource.name) {
+      if (await sameBytes(chosenSource, chosenTarget)) {
+        return { files: [{ path: chosenTarget.name, blob: chosenTarget }], args: [sourcePath, sourcePath] };
+      }
+      sourcePath = `source/${chosenSource.name}`;
+    }
+    return {
+      files: [{ path: sourcePath, blob: chosenSource }, { path: chosenTarget.name, blob: chosenTarget }],
+      args: [sourcePath, chosenTarget.name],
+    };
   }
 
   async function guarded(work) {
     const mine = ++generation;
     busy = true;
+    // A sign of progress only for runs long enough to wonder about.
+    progressTimer = setTimeout(() => { ui.progress.hidden = false; }, 250);
     refresh();
     try {
       await work(() => mine === generation);
     } catch (error) {
       if (mine === generation) {
-        ui.status.textContent = `The run did not complete: ${error.message}`;
-        ui.status.className = 'error';
+        if (error.stopped) showStopped(error.message);
+        else conclude(`The run did not complete: ${error.message}`, 'error', null);
       }
     } finally {
       busy = false;
+      clearTimeout(progressTimer);
+      ui.progress.hidden = true;
       refresh();
     }
   }
 
+  function showConsole(result) {
+    ui.console.textContent = decoder.decode(result.console);
+  }
+
   function extract() {
-    const { files, args } = commandLine();
+    const chosen = source;
     return guarded(async (current) => {
+      const { files, args } = await commandLine(chosen, null);
       // The closing key press.
-      const result = await runTool(files, args, '\n', 'output.tbnk');
+      const result = await runTool('sonvault', files, args, '\n', 'output.tbnk');
       if (!current()) return;
-      showTranscript(result.console);
-      showStatus(result);
-      if (result.status === 0 && result.kept) offerDownload(result.kept, 'output.tbnk');
+      showConsole(result);
+      if (result.status !== 0 || !result.kept) {
+        concludeFailed(result);
+        return;
+      }
+      const name = bankName(chosen.name);
+      offerDownload(result.kept, name);
+      conclude(`The sound bank is ready: ${name}, ${bytesText(result.kept.length)}. It holds the ` +
+               'music and sound effects of the source; choose it as the source, with a game as ' +
+               'the target, to add them to that game.', 'ok', result);
     });
   }
 
@@ -220,24 +401,27 @@
   // would land and stops at the question. Proceeding runs it again from the same files,
   // answered "y"; the transcript shown in the end is that of the run given the chosen answer.
   function insert() {
-    const { files, args } = commandLine();
+    const chosenSource = source;
     const targetName = target.name;
+    const chosenTarget = target;
     return guarded(async (current) => {
-      const declined = await runTool(files, args, 'n\n\n', null);
+      const { files, args } = await commandLine(chosenSource, chosenTarget);
+      if (!current()) return;
+      const declined = await runTool('sonvault', files, args, 'n\n\n', null);
       if (!current()) return;
       // Status 0 after answering "n" is "Aborted": the question was asked, and the first key
       // the tool waited for was the answer, right after it. Anything else failed before it.
       if (declined.status !== 0) {
-        showTranscript(declined.console);
-        showStatus(declined);
+        showConsole(declined);
+        concludeFailed(declined);
         return;
       }
-      const asked = declined.console.subarray(0, declined.firstRead);
-      showTranscript(asked);
-      const lines = decoder.decode(asked).split('\n');
-      ui.questionWhere.textContent = lines.find((line) => line.startsWith('Inserting')) || '';
+      const asked = decoder.decode(declined.console.subarray(0, declined.firstRead));
+      ui.console.textContent = asked;
+      ui.questionWhere.textContent = asked.split('\n').find((line) => line.startsWith('Inserting')) || '';
       question = { files, args, targetName, declined };
       ui.question.hidden = false;
+      ui.question.focus();
     });
   }
 
@@ -247,70 +431,149 @@
     question = null;
     ui.question.hidden = true;
     if (!proceed) {
-      showTranscript(asked.declined.console);
-      showStatus(asked.declined);
+      showConsole(asked.declined);
+      conclude('Cancelled: nothing was added, and there is nothing to download. Your files are ' +
+               'as they were.', 'neutral', asked.declined);
       refresh();
       return;
     }
     guarded(async (current) => {
-      const accepted = await runTool(asked.files, asked.args, 'y\n\n', asked.targetName);
+      const accepted = await runTool('sonvault', asked.files, asked.args, 'y\n\n', asked.targetName);
       if (!current()) return;
-      showTranscript(accepted.console);
-      showStatus(accepted);
-      if (accepted.status === 0 && accepted.kept) offerDownload(accepted.kept, asked.targetName);
+      showConsole(accepted);
+      if (accepted.status !== 0 || !accepted.kept) {
+        concludeFailed(accepted);
+        return;
+      }
+      const text = decoder.decode(accepted.console);
+      const address = (/^Inserting audio data at: (0x[0-9A-Fa-f]+)$/m.exec(text) || [])[1];
+      const name = asked.targetName;
+      offerDownload(accepted.kept, changedName(name, false));
+      inserted = { bytes: accepted.kept, name, address };
+      const canPoint = Boolean(address) && hasProgram('sonvault-point');
+      ui.point.hidden = !canPoint;
+      conclude(`The music was added to a copy of ${name}, its song list at ${address}. The game ` +
+               'still plays its own music until it is pointed at that address' +
+               (canPoint ? ': press “Point the game at the new music”. ' : '. ') +
+               `Your ${name} is unchanged; the copy is the download.`, 'ok', accepted);
+    });
+  }
+
+  // The second program of the flow: it replaces the game's references to its song list by the
+  // address the insert printed. The click is the answer to its question.
+  function point() {
+    const from = inserted;
+    if (!from || busy) return;
+    ui.point.hidden = true;
+    guarded(async (current) => {
+      const file = { path: from.name, blob: new Blob([from.bytes]) };
+      const result = await runTool('sonvault-point', [file], [from.name, from.address], 'y\n\n', from.name);
+      if (!current()) return;
+      ui.pointConsole.textContent = decoder.decode(result.console);
+      ui.pointConsole.hidden = false;
+      ui.pointHeading.hidden = false;
+      if (result.status !== 0 || !result.kept) {
+        concludeFailed(result, 'sonvault-point',
+                       'The copy with the music added, not pointed, is still the download.');
+        return;
+      }
+      if (!decoder.decode(result.console).endsWith('Finished\n')) {
+        conclude(`The copy of ${from.name} already plays from ${from.address}: nothing was ` +
+                 'changed, and the copy with the music added is still the download.', 'ok', result);
+        return;
+      }
+      inserted = null;
+      offerDownload(result.kept, changedName(from.name, true));
+      conclude(`Done: the copy of ${from.name} now plays the inserted music, from its song list at ` +
+               `${from.address}. Your ${from.name} is unchanged; the pointed copy is the download.`,
+               'ok', result);
     });
   }
 
   ui.run.addEventListener('click', () => {
     if (!source || busy || !ready) return;
     reset();
+    refresh();
     if (target) insert();
     else extract();
   });
   ui.proceed.addEventListener('click', () => answer(true));
   ui.cancel.addEventListener('click', () => answer(false));
+  ui.point.addEventListener('click', point);
+  document.addEventListener('keydown', (event) => {
+    if (!question || event.ctrlKey || event.metaKey || event.altKey) return;
+    const key = event.key.toLowerCase();
+    if (key !== 'y' && key !== 'n' && key !== 'escape') return;
+    event.preventDefault();
+    answer(key === 'y');
+  });
+  // A link answers Enter only; it looks like a button, so it takes Space as well.
+  ui.download.addEventListener('keydown', (event) => {
+    if (event.key !== ' ') return;
+    event.preventDefault();
+    ui.download.click();
+  });
 
   // ---- choosing files ----
 
+  ui.sourceChoose.addEventListener('click', () => ui.sourceInput.click());
+  ui.targetChoose.addEventListener('click', () => ui.targetInput.click());
   ui.sourceInput.addEventListener('change', () => {
-    if (ui.sourceInput.files.length > 0) setSource(ui.sourceInput.files[0]);
+    if (ui.sourceInput.files.length > 0) choose(ui.sourceInput.files[0], target);
     ui.sourceInput.value = '';
   });
   ui.targetInput.addEventListener('change', () => {
-    if (ui.targetInput.files.length > 0) setTarget(ui.targetInput.files[0]);
+    if (ui.targetInput.files.length > 0) choose(source, ui.targetInput.files[0]);
     ui.targetInput.value = '';
   });
-  ui.targetClear.addEventListener('click', () => setTarget(null));
+  ui.targetClear.addEventListener('click', () => choose(source, null));
+  ui.swap.addEventListener('click', () =>
+    choose(target, source, `Swapped: ${target.name} is the source, ${source.name} the target.`));
 
-  function acceptDrops(zone, take) {
-    zone.addEventListener('dragover', (event) => {
+  const isBank = (file) => file.name.toLowerCase().endsWith('.tbnk');
+  const zoneOf = (node) => (node instanceof Element ? node.closest('.zone') : null);
+  function highlight(zone) {
+    for (const each of [ui.sourceZone, ui.targetZone]) each.classList.toggle('over', each === zone);
+  }
+
+  // Without dragenter's and dragover's default prevented, the browser opens a dropped file
+  // itself and never tells the page.
+  for (const type of ['dragenter', 'dragover']) {
+    document.addEventListener(type, (event) => {
       event.preventDefault();
-      zone.classList.add('over');
-    });
-    zone.addEventListener('dragleave', () => zone.classList.remove('over'));
-    zone.addEventListener('drop', (event) => {
-      event.preventDefault();
-      event.stopPropagation();
-      zone.classList.remove('over');
-      const files = event.dataTransfer ? event.dataTransfer.files : [];
-      if (files.length > 0) take(files[0]);
+      if (event.dataTransfer) event.dataTransfer.dropEffect = 'copy';
+      highlight(zoneOf(event.target));
     });
   }
-  acceptDrops(ui.sourceZone, setSource);
-  acceptDrops(ui.targetZone, setTarget);
-  // A file dropped anywhere else becomes the source instead of replacing the page.
-  document.addEventListener('dragover', (event) => event.preventDefault());
+  document.addEventListener('dragleave', (event) => {
+    if (!event.relatedTarget) highlight(null);
+  });
+  // One file goes to the box it was dropped on, or to the source anywhere else; two or more
+  // fill both boxes.
   document.addEventListener('drop', (event) => {
     event.preventDefault();
-    const files = event.dataTransfer ? event.dataTransfer.files : [];
-    if (files.length > 0) setSource(files[0]);
+    highlight(null);
+    const files = event.dataTransfer ? [...event.dataTransfer.files] : [];
+    if (files.length === 0) return;
+    if (files.length === 1) {
+      if (zoneOf(event.target) === ui.targetZone) choose(source, files[0]);
+      else choose(files[0], target);
+      return;
+    }
+    let [first, second] = files;
+    if (isBank(second) && !isBank(first)) [first, second] = [second, first];
+    const left = files.length > 2 ? ` The other ${files.length - 2} dropped with them were left out.` : '';
+    choose(first, second,
+           `Two files dropped: ${first.name} is the source, ${second.name} the target.${left}`);
   });
 
-  if (worker) {
-    listen();
-  } else {
-    wasm.catch(() => {});
-    fail(notServed);
-  }
+  loading.then(([workerScript, modules]) => {
+    wasms = modules.map(([, wasm]) => wasm);
+    const scripts = modules.map(([script]) => `${script}\n`);
+    workerUrl = URL.createObjectURL(new Blob([...scripts, workerScript], { type: 'text/javascript' }));
+    startWorker();
+  }).catch((error) => {
+    cannotStart(location.protocol === 'file:' ? notServed : `The tool could not be loaded: ${error.message}`);
+  });
   refresh();
 })();

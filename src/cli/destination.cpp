@@ -7,9 +7,10 @@ namespace {
 
 constexpr char kPartialSuffix[] = ".partial";
 
-// Flushes and closes the stream; false when any write to it failed.
-bool CloseStream(std::FILE*& stream) {
-  bool ok = std::fflush(stream) == 0 && !std::ferror(stream);
+// Flushes and closes the stream, waiting for its bytes to reach the disk when durable; false
+// when any write to it failed.
+bool CloseStream(std::FILE*& stream, bool durable) {
+  bool ok = (durable ? FlushToDisk(stream) : std::fflush(stream) == 0) && !std::ferror(stream);
   ok = std::fclose(stream) == 0 && ok;
   stream = nullptr;
   return ok;
@@ -50,7 +51,10 @@ void AbandonDestination(Destination& destination) {
 
 Ending EndDestination(Destination& destination, TransferResult result) {
   const bool extract = !destination.partialPath.empty();
-  if (!CloseStream(destination.stream) && result == TransferResult::kOk) {
+  // Output that is kept reaches the disk before the bank takes its name or "Finished" shows; a
+  // failed flush is a failed write.
+  if (!CloseStream(destination.stream, result == TransferResult::kOk) &&
+      result == TransferResult::kOk) {
     result = TransferResult::kWriteFailed;
   }
   if (extract) {
@@ -58,7 +62,12 @@ Ending EndDestination(Destination& destination, TransferResult result) {
         !MoveFileOnto(destination.partialPath.c_str(), destination.path.c_str())) {
       result = TransferResult::kWriteFailed;
     }
-    if (result != TransferResult::kOk) RemoveFile(destination.partialPath.c_str());
+    if (result != TransferResult::kOk) {
+      RemoveFile(destination.partialPath.c_str());
+    } else if (!FlushFolderOf(destination.path)) {
+      // The bank is in place and an earlier one gone: only the move may not outlast a power cut.
+      result = TransferResult::kWriteFailed;
+    }
     return {result, true};
   }
   // Nothing below the old end was written, so cutting the file back undoes the run.

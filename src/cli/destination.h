@@ -34,6 +34,7 @@ struct Ending {
   bool restored;          // false when a failed insert could not cut the target back
 };
 
-// Closes the destination after a transfer that returned result and keeps the output (moves the
-// bank into place) or undoes it (removes the partial bank, cuts the target back to oldSize).
+// Closes the destination after a transfer that returned result and keeps the output (waits until
+// its bytes are on the disk, then moves the bank into place and flushes its folder) or undoes it
+// (removes the partial bank, cuts the target back to oldSize). A failed flush fails the run.
 Ending EndDestination(Destination& destination, TransferResult result);

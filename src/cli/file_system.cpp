@@ -67,6 +67,15 @@ bool MoveFileOnto(const char* from, const char* to) {
 
 bool RemoveFile(const char* path) { return _wremove(Wide(path).c_str()) == 0; }
 
+// _commit is FlushFileBuffers on the file's handle (and succeeds on a console).
+bool FlushToDisk(std::FILE* stream) {
+  return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
+}
+
+// Windows has no flush for a folder's names: a folder opens for writing only with backup
+// rights, and NTFS logs the move itself.
+bool FlushFolderOf(const std::string&) { return true; }
+
 void ReserveStandardStreams() {}
 
 int RunWithUtf8Arguments(int (*run)(int, char**), int argc, wchar_t** argv) {
@@ -103,6 +112,28 @@ bool TruncateFile(const char* path, uint64_t size) {
 bool MoveFileOnto(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+
+#if defined(__EMSCRIPTEN__)
+// The browser's files live in memory: there is no disk to wait for.
+bool FlushToDisk(std::FILE* stream) { return std::fflush(stream) == 0; }
+bool FlushFolderOf(const std::string&) { return true; }
+#else
+// fsync refuses what it cannot keep (a pipe, a device) with EINVAL.
+bool FlushToDisk(std::FILE* stream) {
+  return std::fflush(stream) == 0 && (fsync(fileno(stream)) == 0 || errno == EINVAL);
+}
+
+bool FlushFolderOf(const std::string& path) {
+  const size_t slash = path.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? "." : path.substr(0, slash == 0 ? 1 : slash);
+  const int fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY);
+  // A folder this process may not read, it cannot flush either.
+  if (fd == -1) return errno == EACCES;
+  const bool ok = fsync(fd) == 0 || errno == EINVAL;
+  return close(fd) == 0 && ok;
+}
+#endif
 
 void ReserveStandardStreams() {
   // The lowest free descriptor is the one taken, so each open fills the gap just found.

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 // fopen with a UTF-8 path.
 std::FILE* OpenFile(const char* path, const char* mode);
@@ -20,6 +21,14 @@ bool TruncateFile(const char* path, uint64_t size);
 bool MoveFileOnto(const char* from, const char* to);
 
 bool RemoveFile(const char* path);
+
+// Writes out the stream's buffer and waits until the file's bytes are on the disk; false when
+// either fails. A pipe or a device keeps nothing, so for it the buffer is all there is to write.
+bool FlushToDisk(std::FILE* stream);
+
+// Waits until the folder holding the file at path has recorded the names in it, so that a file
+// just moved there keeps its name after a power cut. True where the platform has no such call.
+bool FlushFolderOf(const std::string& path);
 
 // Opens the null device on any of descriptors 0 to 2 that the process was started without, so
 // no file the program opens later takes one: the console would read from or write into it.

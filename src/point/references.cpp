@@ -2,6 +2,7 @@
 
 #include <cstddef>
 
+#include "cli/file_system.h"
 #include "image/address.h"
 #include "image/stream_io.h"
 
@@ -20,7 +21,8 @@ bool Seek(std::FILE* image, uint32_t offset) {
   return std::fseek(image, static_cast<long>(offset), SEEK_SET) == 0;
 }
 
-// Puts value into each word that does not already hold it.
+// Writes each reference's new value, or its old one where it no longer holds that, and waits for
+// the words to reach the disk.
 bool WriteWords(std::FILE* image, const ReferenceList& references, bool newValues) {
   bool ok = true;
   for (uint32_t k = 0; k < references.count; ++k) {
@@ -31,7 +33,7 @@ bool WriteWords(std::FILE* image, const ReferenceList& references, bool newValue
     ok = Seek(image, reference.offset) && ok;
     WriteU32(image, value);
   }
-  return std::fflush(image) == 0 && !std::ferror(image) && ok;
+  return FlushToDisk(image) && !std::ferror(image) && ok;
 }
 
 bool HoldsOldValues(std::FILE* image, const ReferenceList& references) {

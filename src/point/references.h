@@ -38,6 +38,7 @@ bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint
 
 enum class WriteOutcome { kWritten, kFailedRestored, kFailedNotRestored };
 
-// Writes every reference's new value and flushes them. When a write fails, writes back the old
-// values where they changed and reads them all back: kFailedRestored when the image is as it was.
+// Writes every reference's new value and waits until they are on the disk. When a write or the
+// wait fails, writes back the old values where they changed and reads them all back:
+// kFailedRestored when the image is as it was.
 WriteOutcome WriteReferences(std::FILE* image, const ReferenceList& references);

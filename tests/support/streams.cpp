@@ -3,12 +3,38 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
+#include <stdexcept>
 
+#include "cli/file_system.h"
 #include "image/stream_io.h"
 
+#if defined(_WIN32)
+#include <process.h>
+#else
+#include <unistd.h>
+#endif
+
 std::FILE* StreamOf(const Bytes& bytes) {
-  std::FILE* stream = std::tmpfile();
-  if (stream == nullptr) return nullptr;
+  // Named by the process id and a count: std::tmpfile's names collide when several test
+  // processes run at once under Wine. Windows removes the file when it is closed (mode D);
+  // elsewhere it goes at once and lives on while open.
+  static int count = 0;
+#if defined(_WIN32)
+  const std::string name = "sonvault-stream-" + std::to_string(_getpid());
+  const char* mode = "w+bD";
+#else
+  const std::string name = "sonvault-stream-" + std::to_string(getpid());
+  const char* mode = "w+b";
+#endif
+  const std::u8string path =
+      (std::filesystem::temp_directory_path() / (name + "-" + std::to_string(++count))).u8string();
+  const std::string utf8(path.begin(), path.end());
+  std::FILE* stream = OpenFile(utf8.c_str(), mode);
+  if (stream == nullptr) throw std::runtime_error("no temporary stream at " + utf8);
+#if !defined(_WIN32)
+  RemoveFile(utf8.c_str());
+#endif
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stream);
   std::rewind(stream);
   return stream;

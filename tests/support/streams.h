@@ -8,7 +8,8 @@
 #include "image_builder.h"
 #include "transfer/transfer.h"
 
-// A temporary binary stream holding bytes, positioned at its start; closing it removes it.
+// A temporary binary stream holding bytes, positioned at its start; closing it removes it. Throws
+// (failing the test) when it cannot be made.
 std::FILE* StreamOf(const Bytes& bytes);
 
 // The little-endian word at offset, at any alignment (out of range past the end).

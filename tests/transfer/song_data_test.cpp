@@ -81,24 +81,6 @@ TEST(SongData, OperandBytesAreNeverTakenForCommands) {
   ExpectSameBytes(want, Bytes(run.output.begin() + 0x2C, run.output.end()));
 }
 
-TEST(SongData, BlockTableHolds1024SongHeaders) {
-  // Distinct headers past the end of the source: each reads as 0 tracks.
-  std::vector<SongEntry> songs;
-  for (uint32_t i = 0; i < 1025; ++i) songs.push_back({0x08100000 + 8 * i, 0});
-  // The last entry names the 65th header again, found in its slot behind 959 others.
-  std::vector<SongEntry> named(songs.begin(), songs.end() - 1);
-  named.push_back(songs[64]);
-  ImageBuilder image;
-  image.PutSongList(0x08000100, named);
-  const TransferRun full = Extract(image.bytes(), 0x08000100);
-  EXPECT_EQ(full.result, TransferResult::kOk);
-  // 16 + 1026 * 8 bytes of bank header and song list, then 1024 headers of 8 bytes.
-  EXPECT_EQ(full.output.size(), 0x4020u);
-
-  image.PutSongList(0x08000100, songs);
-  EXPECT_EQ(Extract(image.bytes(), 0x08000100).result, TransferResult::kTooManyBlocks);
-}
-
 TEST(SongData, TrackEndingInsideAnOperandStopsTheTransfer) {
   const Bytes cut = {0x01, 0xB2, 0x00, 0x03};  // the source ends inside the operand
   const Bytes whole = {0x01, 0xB2, 0x00, 0x03, 0x00, 0x08, 0xB1};  // the end byte is the last

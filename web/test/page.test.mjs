@@ -1,12 +1,15 @@
-// Drives the page in headless Chromium through its own controls and compares everything it shows
-// and offers for download with the native build run on the same files and typed answers.
+// Drives the page in headless Chromium through its own controls, each test on a fresh page, and
+// compares everything it shows and offers for download with the native programs run on the same
+// files and typed answers.
 //
-//   SONVAULT_SITE    folder of the built page (default build-web/site)
-//   SONVAULT_NATIVE  native executable (default build/sonvault); make_bench_image beside it in
-//                    tools/ adds the full-size runs
-//   CHROMIUM         browser executable (default /usr/bin/chromium)
+//   SONVAULT_SITE         folder of the built page (default build-web/site)
+//   SONVAULT_NATIVE       native sonvault (default build/sonvault); sonvault-point beside it adds
+//                         the pointing step, tools/make_bench_image the full-size runs
+//   SONVAULT_SCREENSHOTS  where screenshots are written (default build-web/screenshots)
+//   CHROMIUM              browser executable (default /usr/bin/chromium)
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
+import crypto from 'node:crypto';
 import fs from 'node:fs';
 import http from 'node:http';
 import os from 'node:os';
@@ -19,33 +22,43 @@ import { chromium } from 'playwright-core';
 const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..');
 const site = path.resolve(root, process.env.SONVAULT_SITE || 'build-web/site');
 const native = path.resolve(root, process.env.SONVAULT_NATIVE || 'build/sonvault');
+const nativePoint = path.join(path.dirname(native), 'sonvault-point');
 const benchTool = path.join(path.dirname(native), 'tools', 'make_bench_image');
+const shots = path.resolve(root, process.env.SONVAULT_SCREENSHOTS || 'build-web/screenshots');
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'sonvault-web-'));
 
 const question = 'Are you sure you wish to proceed? (y/n)\n';
 const windowSize = 0x2000000;
+const demo = fs.readFileSync(path.join(root, 'examples/demo.gba'));
+const noise = Buffer.alloc(0x10000);
+for (let i = 0; i < noise.length; i++) noise[i] = (i * 131 + (i >> 8)) & 0xff;
+const odd = Buffer.concat([demo, Buffer.from([0x5a])]);
 
-// ---- the native tool ----
+// ---- the native programs ----
 
 let nativeRuns = 0;
 
-// Runs the native tool in a fresh directory holding copies of the inputs; stdin is a pipe with
-// the typed answer line, then one more line for the closing pause. Returns the transcript
-// (stdout and stderr as one console), the exit status and the directory.
-function runNative(inputs, args, answer) {
+// Runs the programs one after another in a fresh directory holding copies of the inputs, each
+// [program, args, typed] with stdout and stderr as one console. Returns each run's transcript
+// and status, and the directory's files.
+function runNative(inputs, ...runs) {
   const dir = path.join(work, `native-${++nativeRuns}`);
-  fs.mkdirSync(dir);
-  for (const [name, bytes] of Object.entries(inputs)) fs.writeFileSync(path.join(dir, name), bytes);
-  const consolePath = path.join(dir, '.console');
-  const consoleFd = fs.openSync(consolePath, 'w');
-  const input = answer === null ? '\n' : `${answer}\n\n`;
-  const run = spawnSync(native, args, { cwd: dir, input, stdio: ['pipe', consoleFd, consoleFd] });
-  fs.closeSync(consoleFd);
-  assert.equal(run.error, undefined, `native run failed to start: ${run.error}`);
-  const transcript = fs.readFileSync(consolePath, 'utf8');
-  fs.unlinkSync(consolePath);
-  return { transcript, status: run.status, dir, file: (name) => fs.readFileSync(path.join(dir, name)) };
+  for (const [name, bytes] of Object.entries(inputs)) {
+    fs.mkdirSync(path.dirname(path.join(dir, name)), { recursive: true });
+    fs.writeFileSync(path.join(dir, name), bytes);
+  }
+  const results = runs.map(([program, args, typed]) => {
+    const consolePath = path.join(work, 'console');
+    const consoleFd = fs.openSync(consolePath, 'w');
+    const run = spawnSync(program, args, { cwd: dir, input: typed, stdio: ['pipe', consoleFd, consoleFd] });
+    fs.closeSync(consoleFd);
+    assert.equal(run.error, undefined, `native run failed to start: ${run.error}`);
+    return { transcript: fs.readFileSync(consolePath, 'utf8'), status: run.status };
+  });
+  return { runs: results, file: (name) => fs.readFileSync(path.join(dir, name)) };
 }
+
+const nativeBank = runNative({ 'demo.gba': demo }, [native, ['demo.gba'], '\n']).file('output.tbnk');
 
 // ---- a static server for the page ----
 
@@ -79,294 +92,532 @@ function serve() {
 // ---- the page ----
 
 let server;
-let context;
-let page;
-let loaded = false;
-const requestsBeforeLoad = [];
-const requestsAfterLoad = [];
-const pageErrors = [];
+let browser;
+let port;
 
-function inputFile(name, bytes) {
-  const dir = fs.mkdtempSync(path.join(work, 'input-'));
-  const file = path.join(dir, name);
-  fs.writeFileSync(file, bytes);
-  return file;
+// Before the page's scripts: runs posted to the worker wait until the test releases them.
+function holdRuns() {
+  const RealWorker = window.Worker;
+  window.heldRuns = [];
+  window.Worker = class extends RealWorker {
+    postMessage(message, transfer) {
+      if (message && message.type === 'run') window.heldRuns.push(() => super.postMessage(message, transfer));
+      else super.postMessage(message, transfer);
+    }
+  };
 }
 
-async function chooseSource(name, bytes) {
-  await page.setInputFiles('#source-input', inputFile(name, bytes));
-  await expectText('#source-name', `${name} (${bytes.length.toLocaleString('en')} bytes)`);
-}
-
-async function chooseTarget(name, bytes) {
-  if (name === null) {
-    if (await page.isVisible('#target-clear')) await page.click('#target-clear');
-    await page.waitForSelector('#target-clear', { state: 'hidden' });
-    return;
+// A fresh context and page for one test, loaded and ready; checks when the test is over that
+// it made no request after the load event and raised no error.
+async function withPage(options, body) {
+  const { hold = false, clock = false, colorScheme = 'light', viewport = { width: 1280, height: 900 } } = options;
+  const context = await browser.newContext({ acceptDownloads: true, colorScheme, viewport });
+  const page = await context.newPage();
+  page.setDefaultTimeout(30000);
+  let loaded = false;
+  const beforeLoad = [];
+  const afterLoad = [];
+  const errors = [];
+  // Every request of the context: the page's, its worker's and any the browser makes for it.
+  context.on('request', (request) => {
+    if (request.url().startsWith('http')) (loaded ? afterLoad : beforeLoad).push(new URL(request.url()).pathname);
+  });
+  page.on('load', () => { loaded = true; });
+  page.on('pageerror', (error) => errors.push(String(error)));
+  page.on('console', (message) => {
+    if (message.type() === 'error') errors.push(message.text());
+  });
+  if (hold) await page.addInitScript(holdRuns);
+  if (clock) await page.clock.install();
+  try {
+    await page.goto(`http://127.0.0.1:${port}/`, { waitUntil: 'load' });
+    await until(page, () => document.querySelector('#state').textContent === 'Choose a source image.');
+    await body(page, { beforeLoad, errors });
+    assert.deepEqual(afterLoad, [], 'requests after the page had loaded');
+    assert.deepEqual(errors, []);
+  } finally {
+    await context.close();
   }
-  await page.setInputFiles('#target-input', inputFile(name, bytes));
-  await expectText('#target-name', `${name} (${bytes.length.toLocaleString('en')} bytes)`);
 }
 
-async function expectText(selector, text) {
-  await page.waitForFunction(
-    ([s, t]) => document.querySelector(s).textContent === t, [selector, text]);
+// Polls from here rather than in the page, whose timers a test may have stopped.
+async function until(page, predicate, arg) {
+  for (let waited = 0; !(await page.evaluate(predicate, arg)); waited += 20) {
+    if (waited > 30000) throw new Error(`gave up waiting for ${predicate}`);
+    await new Promise((resolve) => setTimeout(resolve, 20));
+  }
 }
 
-async function consoleText() {
-  return page.$eval('#console', (element) => element.textContent);
+const text = (page, selector) => page.$eval(selector, (element) => element.textContent);
+const visible = (page, selector) => page.isVisible(selector);
+const release = async (page) => {
+  await until(page, () => window.heldRuns.length > 0);
+  await page.evaluate(() => window.heldRuns.shift()());
+};
+
+async function chooseFile(page, which, name, bytes) {
+  await page.setInputFiles(`#${which}-input`, { name, mimeType: 'application/octet-stream', buffer: bytes });
+  assert.equal(await text(page, `#${which}-name`), `${name} (${bytes.length.toLocaleString('en')} bytes)`);
 }
 
-// Waits for the end of a run and reads the exit status the page shows.
-async function finished() {
-  await page.waitForFunction(() => document.querySelector('#status').textContent !== '');
-  const status = await page.textContent('#status');
-  const match = /^Exit status (\d+)/.exec(status);
-  assert.ok(match, `no exit status on the page: ${status}`);
-  return Number(match[1]);
+// Drops files as a browser does: dragenter and dragover on the spot, and the drop only when the
+// page prevented their default. Returns whether it did.
+function drop(page, selector, files) {
+  return page.evaluate(({ selector, files }) => {
+    const transfer = new DataTransfer();
+    for (const { name, bytes } of files) transfer.items.add(new File([new Uint8Array(bytes)], name));
+    const spot = document.querySelector(selector);
+    const fire = (type) => !spot.dispatchEvent(new DragEvent(type, { bubbles: true, cancelable: true, dataTransfer: transfer }));
+    const allowed = fire('dragenter') && fire('dragover');
+    if (allowed) fire('drop');
+    return allowed;
+  }, { selector, files: files.map(([name, bytes]) => ({ name, bytes: [...bytes] })) });
 }
 
-async function clickRun() {
-  await page.waitForSelector('#run:not([disabled])');
-  await page.click('#run');
+// Waits for the end of a run: the small print with its exit status.
+async function finished(page) {
+  await until(page, () => document.querySelector('#status').textContent !== '' &&
+                          document.querySelector('#state').textContent !== 'Running…');
+  const match = /^Exit status (\d+)/.exec(await text(page, '#status'));
+  return match ? Number(match[1]) : null;
 }
 
-async function download() {
+async function download(page) {
   const [event] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
-  const file = await event.path();
-  return { name: event.suggestedFilename(), bytes: fs.readFileSync(file) };
+  return { name: event.suggestedFilename(), bytes: fs.readFileSync(await event.path()) };
 }
 
-async function nothingToDownload() {
-  assert.equal(await page.isVisible('#download-box'), false, 'a download is offered');
+async function nothingToDownload(page) {
+  assert.equal(await visible(page, '#download'), false, 'a download is offered');
   assert.equal(await page.getAttribute('#download', 'href'), null, 'a download link is left');
 }
 
-// Runs an extract in the page with the source already chosen and checks it against the native
-// tool; returns the native run.
-async function extractAndCompare(sourceName, sourceBytes) {
-  await clickRun();
-  const status = await finished();
-  const expected = runNative({ [sourceName]: sourceBytes }, [sourceName], null);
-  assert.equal(await consoleText(), expected.transcript);
+// An extract with the source chosen, against the native run.
+async function extractAndCompare(page, name, bytes) {
+  await page.click('#run');
+  const status = await finished(page);
+  const [expected] = runNative({ [name]: bytes }, [native, [name], '\n']).runs;
+  assert.equal(await text(page, '#console'), expected.transcript);
   assert.equal(status, expected.status);
-  if (expected.status === 0) {
-    const got = await download();
-    assert.equal(got.name, 'output.tbnk');
-    assert.ok(got.bytes.equals(expected.file('output.tbnk')), 'output.tbnk differs from the native one');
-  } else {
-    await nothingToDownload();
-  }
-  return expected;
 }
 
-// Starts an insert in the page with both files chosen; checks the console up to the question
-// and where the data will land against the native transcript, then answers.
-async function insertAndCompare(sourceName, sourceBytes, targetName, targetBytes, answer) {
-  const inputs = { [sourceName]: sourceBytes, [targetName]: targetBytes };
-  const expected = runNative(inputs, [sourceName, targetName], answer);
+// An insert with both files chosen: the console up to the question and where the data will
+// land, then the answer; args and inputs are those of the equivalent native run.
+async function insertAndCompare(page, inputs, args, answer) {
+  const nativeRun = runNative(inputs, [native, args, `${answer}\n\n`]);
+  const [expected] = nativeRun.runs;
   const asked = expected.transcript.indexOf(question);
-  assert.ok(asked > 0, `the native run never asked: ${expected.transcript}`);
-
-  await clickRun();
+  await page.click('#run');
   await page.waitForSelector('#question', { state: 'visible' });
-  assert.equal(await consoleText(), expected.transcript.slice(0, asked + question.length));
+  assert.equal(await text(page, '#console'), expected.transcript.slice(0, asked + question.length));
   const where = expected.transcript.split('\n').find((line) => line.startsWith('Inserting'));
-  assert.equal(await page.textContent('#question-where'), where);
-  assert.equal(await page.textContent('#status'), '');
-  await nothingToDownload();
+  assert.equal(await text(page, '#question-where'), where);
+  await nothingToDownload(page);
 
   await page.click(answer === 'y' ? '#proceed' : '#cancel');
-  const status = await finished();
-  assert.equal(await page.isVisible('#question'), false);
-  assert.equal(await consoleText(), expected.transcript);
+  const status = await finished(page);
+  assert.equal(await visible(page, '#question'), false);
+  assert.equal(await text(page, '#console'), expected.transcript);
   assert.equal(status, expected.status);
-  return expected;
+  return { nativeRun, where };
 }
 
 before(async () => {
   assert.ok(fs.existsSync(path.join(site, 'index.html')), `no page built in ${site}`);
   assert.ok(fs.existsSync(native), `no native build at ${native}`);
+  fs.mkdirSync(shots, { recursive: true });
   server = await serve();
-  const profile = fs.mkdtempSync(path.join(work, 'profile-'));
-  context = await chromium.launchPersistentContext(profile, {
+  port = server.address().port;
+  browser = await chromium.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    acceptDownloads: true,
-    args: [
-      '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync',
-    ],
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync'],
   });
-  // Every request of the context: the page's, its worker's and any the browser makes for it.
-  context.on('request', (request) => (loaded ? requestsAfterLoad : requestsBeforeLoad).push(request.url()));
-  page = context.pages()[0] || (await context.newPage());
-  page.setDefaultTimeout(30000);
-  page.on('load', () => { loaded = true; });
-  page.on('pageerror', (error) => pageErrors.push(String(error)));
-  page.on('console', (message) => {
-    if (message.type() === 'error') pageErrors.push(message.text());
-  });
-  const { port } = server.address();
-  await page.goto(`http://127.0.0.1:${port}/index.html`, { waitUntil: 'load' });
-  assert.ok(loaded);
-  await page.waitForFunction(() => document.querySelector('#state').textContent === 'Choose a source image.');
 });
 
 after(async () => {
-  if (context) await context.close();
+  if (browser) await browser.close();
   if (server) server.close();
   fs.rmSync(work, { recursive: true, force: true });
 });
 
-const demo = fs.readFileSync(path.join(root, 'examples/demo.gba'));
-let demoBank = null;
+describe('runs, against the native programs', () => {
+  it('extracts into a bank named after its source, with a result line', () => withPage({}, async (page) => {
+    await chooseFile(page, 'source', 'pokeemerald_usa.gba', demo);
+    await extractAndCompare(page, 'pokeemerald_usa.gba', demo);
+    const got = await download(page);
+    assert.equal(got.name, 'pokeemerald_usa.tbnk');
+    assert.ok(got.bytes.equals(nativeBank), 'the bank differs from the native one');
+    assert.match(await text(page, '#result'), /^The sound bank is ready: pokeemerald_usa\.tbnk, 1,408 bytes\./);
+    assert.match(await text(page, '#status'), /^Exit status 0, ran for /);
+  }));
 
-describe('the page against the native tool', () => {
-  it('extracts the demo image chosen with the file chooser', async () => {
-    await chooseTarget(null);
-    await chooseSource('demo.gba', demo);
-    assert.equal(await page.textContent('#run'), 'Extract');
-    const expected = await extractAndCompare('demo.gba', demo);
-    assert.equal(expected.status, 0);
-    assert.match(expected.transcript, /\nFinished\n$/);
-    demoBank = expected.file('output.tbnk');
-  });
+  // Each error line of the tool comes with a plain sentence, and nothing to download.
+  const failures = [
+    { name: 'a source without audio data', source: ['noise.gba', noise], says: /^No music was found/ },
+    { name: 'a target of 32 MiB', source: ['demo.tbnk', nativeBank], target: ['full.gba', Buffer.alloc(windowSize)],
+      says: /^The result would not fit in a 32 MiB cartridge/ },
+  ];
+  for (const { name, source, target, says } of failures) {
+    it(`shows what went wrong with ${name}`, () => withPage({}, async (page) => {
+      await chooseFile(page, 'source', ...source);
+      if (target) await chooseFile(page, 'target', ...target);
+      await page.click('#run');
+      const status = await finished(page);
+      const args = target ? [source[0], target[0]] : [source[0]];
+      const inputs = Object.fromEntries(target ? [source, target] : [source]);
+      const [expected] = runNative(inputs, [native, args, 'y\n\n']).runs;
+      assert.equal(await text(page, '#console'), expected.transcript);
+      assert.equal(status, expected.status);
+      assert.match(await text(page, '#result'), says);
+      assert.match(await text(page, '#result'), /Nothing is offered for download\.$/);
+      assert.equal(await visible(page, '#question'), false);
+      await nothingToDownload(page);
+    }));
+  }
 
-  // A name outside ASCII as well: the tool prints it as UTF-8, and so must the page.
-  it('extracts a source dropped onto the page', async () => {
-    await chooseTarget(null);
-    const dataTransfer = await page.evaluateHandle(({ name, bytes }) => {
-      const transfer = new DataTransfer();
-      transfer.items.add(new File([new Uint8Array(bytes)], name));
-      return transfer;
-    }, { name: 'デモ音.gba', bytes: [...demo] });
-    await page.dispatchEvent('#source-zone', 'drop', { dataTransfer });
-    await expectText('#source-name', `デモ音.gba (${demo.length.toLocaleString('en')} bytes)`);
-    const expected = await extractAndCompare('デモ音.gba', demo);
-    assert.ok(expected.transcript.includes('Input File: デモ音.gba\n'), expected.transcript);
-    assert.ok(expected.file('output.tbnk').equals(demoBank));
-  });
+  // The page's files, the native run's command line and inputs, the name of the download.
+  const inserts = [
+    { name: 'a bank into a target', source: ['demo.tbnk', nativeBank], target: ['target.gba', demo],
+      args: ['demo.tbnk', 'target.gba'], download: 'target (music added).gba' },
+    { name: 'onto an odd-sized target', source: ['demo.tbnk', nativeBank], target: ['odd.gba', odd],
+      args: ['demo.tbnk', 'odd.gba'], download: 'odd (music added).gba' },
+    { name: 'the same image chosen twice, onto itself', source: ['same.gba', demo], target: ['same.gba', demo],
+      args: ['same.gba', 'same.gba'], download: 'same (music added).gba' },
+    { name: 'two different images of one name', source: ['game.gba', demo], target: ['game.gba', odd],
+      args: ['source/game.gba', 'game.gba'], download: 'game (music added).gba' },
+    { name: 'two different images of one name in another script', source: ['ゲーム.gba', demo],
+      target: ['ゲーム.gba', odd], args: ['source/ゲーム.gba', 'ゲーム.gba'], download: 'ゲーム (music added).gba' },
+  ];
+  for (const { name, source, target, args, download: downloadName } of inserts) {
+    it(`inserts ${name}`, () => withPage({}, async (page) => {
+      await chooseFile(page, 'source', ...source);
+      await chooseFile(page, 'target', ...target);
+      assert.equal(await text(page, '#run'), 'Insert');
+      const inputs = args[0] === args[1] ? { [args[0]]: target[1] } : { [args[0]]: source[1], [args[1]]: target[1] };
+      const { nativeRun, where } = await insertAndCompare(page, inputs, args, 'y');
+      const got = await download(page);
+      assert.equal(got.name, downloadName);
+      assert.ok(got.bytes.equals(nativeRun.file(args[1])), 'the updated target differs from the native one');
+      const result = await text(page, '#result');
+      assert.ok(result.includes(where.split(': ')[1]), result);
+      assert.match(result, /unchanged; the copy is the download\.$/);
+    }));
+  }
 
-  it('inserts a bank into a target when told to proceed', async () => {
-    await chooseSource('output.tbnk', demoBank);
-    await chooseTarget('target.gba', demo);
-    assert.equal(await page.textContent('#run'), 'Insert');
-    const expected = await insertAndCompare('output.tbnk', demoBank, 'target.gba', demo, 'y');
-    assert.equal(expected.status, 0);
-    const got = await download();
-    assert.equal(got.name, 'target.gba');
-    const inserted = expected.file('target.gba');
-    assert.ok(inserted.length > demo.length, 'the native insert appended nothing');
-    assert.ok(got.bytes.equals(inserted), 'the updated target differs from the native one');
-  });
+  it('offers nothing after the insert is cancelled', () => withPage({}, async (page) => {
+    await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+    await chooseFile(page, 'target', 'target.gba', demo);
+    await insertAndCompare(page, { 'demo.tbnk': nativeBank, 'target.gba': demo }, ['demo.tbnk', 'target.gba'], 'n');
+    assert.match(await text(page, '#result'), /^Cancelled: nothing was added/);
+    assert.equal(await page.getAttribute('#result', 'class'), 'neutral');
+    await nothingToDownload(page);
+  }));
 
-  it('inserts onto an odd-sized target, the song list on the next even address', async () => {
-    const odd = Buffer.concat([demo, Buffer.from([0x5a])]);
-    await chooseSource('output.tbnk', demoBank);
-    await chooseTarget('odd.gba', odd);
-    const expected = await insertAndCompare('output.tbnk', demoBank, 'odd.gba', odd, 'y');
-    const landing = (0x08000000 + odd.length + 1) & ~1;
-    assert.ok(expected.transcript.includes(`Inserting audio data at: 0x0${landing.toString(16).toUpperCase()}\n`));
-    const got = await download();
-    assert.equal(got.name, 'odd.gba');
-    assert.ok(got.bytes.equals(expected.file('odd.gba')), 'the updated target differs from the native one');
-  });
+  it('points the inserted game at its new song list in one more step',
+     { skip: !fs.existsSync(nativePoint) && `no ${nativePoint}` }, () => withPage({}, async (page) => {
+       await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+       await chooseFile(page, 'target', 'target.gba', demo);
+       const { where } = await insertAndCompare(page, { 'demo.tbnk': nativeBank, 'target.gba': demo },
+                                                ['demo.tbnk', 'target.gba'], 'y');
+       const address = where.split(': ')[1];
+       const expected = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo },
+                                  [native, ['demo.tbnk', 'target.gba'], 'y\n\n'],
+                                  [nativePoint, ['target.gba', address], 'y\n\n']);
+       await page.click('#point');
+       const status = await finished(page);
+       assert.equal(await text(page, '#point-console'), expected.runs[1].transcript);
+       assert.equal(status, expected.runs[1].status);
+       assert.equal(await visible(page, '#point'), false);
+       const got = await download(page);
+       assert.equal(got.name, 'target (music added, pointed).gba');
+       assert.ok(got.bytes.equals(expected.file('target.gba')), 'the pointed game differs from the native one');
+       assert.match(await text(page, '#result'), /^Done: the copy of target\.gba now plays the inserted music/);
+     }));
 
-  it('offers nothing after the insert is cancelled', async () => {
-    await chooseSource('output.tbnk', demoBank);
-    await chooseTarget('target.gba', demo);
-    const expected = await insertAndCompare('output.tbnk', demoBank, 'target.gba', demo, 'n');
-    assert.equal(expected.status, 0);
-    assert.match(expected.transcript, /\nAborted\n$/);
-    assert.ok(expected.file('target.gba').equals(demo), 'the native tool changed the target');
-    await nothingToDownload();
-  });
-
-  it('refuses a 32 MiB target before the question, with nothing to download', async () => {
-    const full = Buffer.alloc(windowSize);
-    demo.copy(full);
-    await chooseSource('output.tbnk', demoBank);
-    await chooseTarget('full.gba', full);
-    await clickRun();
-    const status = await finished();
-    const expected = runNative({ 'output.tbnk': demoBank, 'full.gba': full }, ['output.tbnk', 'full.gba'], 'y');
-    assert.equal(expected.status, 1);
-    assert.match(expected.transcript, /\nError: output exceeds the 32 MiB cartridge space\n$/);
-    assert.equal(await consoleText(), expected.transcript);
-    assert.equal(status, 1);
-    assert.equal(await page.isVisible('#question'), false);
-    await nothingToDownload();
-  });
-
-  it('shows the error of a source without audio data, with nothing to download', async () => {
-    const noise = Buffer.alloc(0x10000);
-    for (let i = 0; i < noise.length; i++) noise[i] = (i * 131 + (i >> 8)) & 0xff;
-    await chooseTarget(null);
-    await chooseSource('noise.gba', noise);
-    const expected = await extractAndCompare('noise.gba', noise);
-    assert.equal(expected.status, 1);
-    assert.match(expected.transcript, /\nCould not locate audio data\n$/);
-  });
-
-  it('handles full-size images quickly, the page responsive meanwhile', { skip: !fs.existsSync(benchTool) && `no ${benchTool}` }, async () => {
+  it('handles full-size images', { skip: !fs.existsSync(benchTool) && `no ${benchTool}` }, () => withPage({}, async (page) => {
     const images = fs.mkdtempSync(path.join(work, 'bench-'));
     const made = spawnSync(benchTool, [path.join(images, 'bench.gba'), path.join(images, 'bench-target.gba')]);
     assert.equal(made.status, 0, String(made.stderr));
     const bench = fs.readFileSync(path.join(images, 'bench.gba'));
     const benchTarget = fs.readFileSync(path.join(images, 'bench-target.gba'));
-    assert.equal(bench.length, windowSize);
 
-    // Long tasks are main-thread stretches of 50 ms or more: the page is frozen while one runs.
-    await page.evaluate(() => {
-      window.longestTask = 0;
-      new PerformanceObserver((list) => {
-        for (const entry of list.getEntries()) window.longestTask = Math.max(window.longestTask, entry.duration);
-      }).observe({ type: 'longtask' });
-    });
+    await chooseFile(page, 'source', 'bench.gba', bench);
+    await extractAndCompare(page, 'bench.gba', bench);
+    const bank = await download(page);
+    assert.ok(bank.bytes.equals(runNative({ 'bench.gba': bench }, [native, ['bench.gba'], '\n']).file('output.tbnk')),
+              'the full-size bank differs from the native one');
+    await chooseFile(page, 'source', 'bench.tbnk', bank.bytes);
+    await chooseFile(page, 'target', 'bench-target.gba', benchTarget);
+    const { nativeRun } = await insertAndCompare(page, { 'bench.tbnk': bank.bytes, 'bench-target.gba': benchTarget },
+                                                 ['bench.tbnk', 'bench-target.gba'], 'y');
+    assert.ok((await download(page)).bytes.equals(nativeRun.file('bench-target.gba')),
+              'the full-size insert differs from the native one');
+  }));
+});
 
-    await chooseTarget(null);
-    await chooseSource('bench.gba', bench);
-    let started = Date.now();
-    await clickRun();
-    const status = await finished();
-    const extractMs = Date.now() - started;
-    const expected = runNative({ 'bench.gba': bench }, ['bench.gba'], null);
-    assert.equal(status, 0);
-    assert.equal(await consoleText(), expected.transcript);
-    const bank = await download();
-    assert.ok(bank.bytes.equals(expected.file('output.tbnk')), 'the full-size bank differs from the native one');
+describe('the page for people', () => {
+  it('takes drops as a browser makes them, on either box, on the page, two at once', () => withPage({}, async (page) => {
+    const bank = ['demo.tbnk', nativeBank];
+    assert.ok(await drop(page, '#target-zone h2', [['デモ音.gba', demo]]), 'dragenter or dragover left to the browser');
+    assert.equal(await text(page, '#target-name'), `デモ音.gba (${demo.length.toLocaleString('en')} bytes)`);
+    assert.ok(await drop(page, 'footer', [bank]));
+    assert.equal(await text(page, '#source-name'), `demo.tbnk (${nativeBank.length.toLocaleString('en')} bytes)`);
+    const { nativeRun } = await insertAndCompare(page, { 'demo.tbnk': nativeBank, 'デモ音.gba': demo },
+                                                 ['demo.tbnk', 'デモ音.gba'], 'y');
+    assert.ok((await download(page)).bytes.equals(nativeRun.file('デモ音.gba')));
 
-    await chooseSource('output.tbnk', bank.bytes);
-    await chooseTarget('bench-target.gba', benchTarget);
-    started = Date.now();
-    const inserted = await insertAndCompare('output.tbnk', bank.bytes, 'bench-target.gba', benchTarget, 'y');
-    const insertMs = Date.now() - started;
-    const target = await download();
-    assert.ok(target.bytes.equals(inserted.file('bench-target.gba')), 'the full-size insert differs from the native one');
+    await page.click('#target-clear');
+    assert.equal(await text(page, '#run'), 'Extract');
+    assert.match(await text(page, '#target-name'), /^None/);
+    await nothingToDownload(page);
+    assert.equal(await text(page, '#console'), '');
 
-    const longestTask = await page.evaluate(() => window.longestTask);
-    // The observer does see a frozen page: a 150 ms busy loop on the main thread shows up.
-    await page.evaluate(() => setTimeout(() => {
-      const end = performance.now() + 150;
-      while (performance.now() < end);
-    }));
-    await page.waitForFunction(() => window.longestTask >= 150);
-    console.log(`# 32 MiB extract ${extractMs} ms, insert into 16 MiB (both runs) ${insertMs} ms, ` +
-                `longest main-thread task ${Math.round(longestTask)} ms`);
-    // Generous bounds for a busy shared machine; a second or so is usual.
-    assert.ok(extractMs < 5000, `extracting took ${extractMs} ms`);
-    assert.ok(longestTask < 250, `the page was frozen for ${longestTask} ms`);
-  });
-
-  it('made no request after the page had loaded, and raised no error', async () => {
-    const names = requestsBeforeLoad.map((url) => new URL(url).pathname);
-    // The worker and the .wasm are seen here, so requests from them are being recorded.
-    for (const file of ['/index.html', '/page.js', '/style.css', '/sonvault.js', '/sonvault.wasm']) {
-      assert.ok(names.includes(file), `${file} was not requested while loading: ${names}`);
+    // Two at once: a bank is the source whatever the order; else the first; Swap turns them.
+    const cases = [
+      { files: [['game.gba', demo], bank], source: 'demo.tbnk', target: 'game.gba', note: /^Two files dropped: demo\.tbnk is the source, game\.gba the target\.$/ },
+      { files: [['a.gba', demo], ['b.gba', odd], ['c.gba', noise]], source: 'a.gba', target: 'b.gba', note: /The other 1 dropped with them were left out\.$/ },
+    ];
+    for (const { files, source, target, note } of cases) {
+      assert.ok(await drop(page, '#source-zone', files));
+      assert.ok((await text(page, '#source-name')).startsWith(`${source} (`));
+      assert.ok((await text(page, '#target-name')).startsWith(`${target} (`));
+      assert.match(await text(page, '#files-note'), note);
     }
-    assert.deepEqual(requestsAfterLoad, []);
-    assert.equal(served.length, requestsBeforeLoad.length, `served: ${served}`);
-    assert.deepEqual(pageErrors, []);
+    await page.click('#swap');
+    assert.ok((await text(page, '#source-name')).startsWith('b.gba ('));
+    assert.ok((await text(page, '#target-name')).startsWith('a.gba ('));
+    await insertAndCompare(page, { 'b.gba': odd, 'a.gba': demo }, ['b.gba', 'a.gba'], 'n');
+  }));
+
+  it('drops the result of a run whose files changed meanwhile; Run with the question open asks again',
+     () => withPage({ hold: true }, async (page) => {
+       await chooseFile(page, 'source', 'demo.gba', demo);
+       await page.click('#run');
+       assert.equal(await text(page, '#state'), 'Running…');
+       assert.ok(await page.isDisabled('#run'));
+       await chooseFile(page, 'source', 'noise.gba', noise);
+       await release(page);
+       await until(page, () => document.querySelector('#state').textContent === 'Ready to extract.');
+       assert.equal(await text(page, '#console'), '');
+       assert.equal(await text(page, '#result'), '');
+       await nothingToDownload(page);
+
+       await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+       await chooseFile(page, 'target', 'target.gba', demo);
+       const expected = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo },
+                                  [native, ['demo.tbnk', 'target.gba'], 'y\n\n']);
+       const { transcript } = expected.runs[0];
+       await page.click('#run');
+       await release(page);
+       await page.waitForSelector('#question', { state: 'visible' });
+       await page.click('#run');
+       assert.equal(await visible(page, '#question'), false);
+       await release(page);
+       await page.waitForSelector('#question', { state: 'visible' });
+       assert.equal(await text(page, '#console'), transcript.slice(0, transcript.indexOf(question) + question.length));
+       await page.click('#proceed');
+       await release(page);
+       await finished(page);
+       assert.equal(await text(page, '#console'), transcript);
+       assert.ok((await download(page)).bytes.equals(expected.file('target.gba')));
+     }));
+
+  it('shows a sign of progress only once a run has taken a quarter of a second', () => withPage({ hold: true, clock: true }, async (page) => {
+    await chooseFile(page, 'source', 'demo.gba', demo);
+    await page.click('#run');
+    await page.clock.runFor(200);
+    assert.equal(await visible(page, '#progress'), false);
+    await page.clock.runFor(100);
+    assert.equal(await visible(page, '#progress'), true);
+    await release(page);
+    await finished(page);
+    assert.equal(await visible(page, '#progress'), false);
+
+    await page.click('#run');
+    await release(page);
+    await finished(page);
+    await page.clock.runFor(1000);
+    assert.equal(await visible(page, '#progress'), false);
+  }));
+
+  // The worker made to fail the way a real one does; the page must restart it and work on.
+  const crashes = [
+    { name: 'an instance that cannot be created', during: 'run',
+      fail: () => { WebAssembly.instantiate = () => Promise.reject(new RangeError('Out of memory: Cannot allocate Wasm memory')); } },
+    { name: 'a worker that dies while the question is open', during: 'question',
+      fail: () => { setTimeout(() => { throw new Error('the worker died'); }); } },
+  ];
+  for (const { name, during, fail } of crashes) {
+    it(`recovers from ${name}`, () => withPage({}, async (page, { errors }) => {
+      await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+      await chooseFile(page, 'target', 'target.gba', demo);
+      const [worker] = page.workers();
+      if (during === 'question') {
+        await page.click('#run');
+        await page.waitForSelector('#question', { state: 'visible' });
+      }
+      await worker.evaluate(fail);
+      if (during === 'run') await page.click('#run');
+      await until(page, () => document.querySelector('#result').textContent !== '');
+      assert.match(await text(page, '#result'), /^The tool stopped before the end/);
+      assert.match(await text(page, '#status'), /^The run did not complete: /);
+      assert.equal(await visible(page, '#question'), false);
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'result');
+      errors.length = 0;  // the worker's own report of the failure
+      await until(page, () => !document.querySelector('#run').disabled);
+      const { nativeRun } = await insertAndCompare(page, { 'demo.tbnk': nativeBank, 'target.gba': demo },
+                                                   ['demo.tbnk', 'target.gba'], 'y');
+      assert.ok((await download(page)).bytes.equals(nativeRun.file('target.gba')));
+    }));
+  }
+
+  it('works from the keyboard alone, focus shown and moved where the news is', () => withPage({}, async (page) => {
+    const focused = () => page.evaluate(() => {
+      const element = document.activeElement;
+      const style = getComputedStyle(element);
+      return { id: element.id, outline: style.outlineStyle !== 'none' && parseFloat(style.outlineWidth) >= 2 };
+    });
+    // Tab to a control, check its focus is visible, then press a key on it.
+    const press = async (id, key) => {
+      for (let tabs = 0; (await focused()).id !== id; tabs++) {
+        assert.ok(tabs < 20, `Tab never reaches #${id}`);
+        await page.keyboard.press('Tab');
+      }
+      assert.ok((await focused()).outline, `no visible focus on #${id}`);
+      await page.keyboard.press(key);
+    };
+    const chooseByKey = async (id, key, name, bytes) => {
+      const [chooser] = await Promise.all([page.waitForEvent('filechooser'), press(id, key)]);
+      await chooser.setFiles({ name, mimeType: 'application/octet-stream', buffer: bytes });
+    };
+    await chooseByKey('source-choose', 'Enter', 'demo.tbnk', nativeBank);
+    await chooseByKey('target-choose', ' ', 'target.gba', demo);
+    await press('target-clear', 'Enter');
+    assert.equal(await text(page, '#run'), 'Extract');
+    await chooseByKey('target-choose', 'Enter', 'target.gba', demo);
+    await press('swap', ' ');
+    assert.ok((await text(page, '#source-name')).startsWith('target.gba ('));
+    await press('swap', 'Enter');
+
+    const nativeRun = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo }, [native, ['demo.tbnk', 'target.gba'], 'y\n\n']);
+    const [expected] = nativeRun.runs;
+    for (const [runKey, answerKey, ending] of [['Enter', 'n', /^Cancelled/], [' ', 'y', /^The music was added/]]) {
+      await page.focus('#source-choose');
+      await press('run', runKey);
+      await page.waitForSelector('#question', { state: 'visible' });
+      assert.deepEqual(await focused(), { id: 'question', outline: true });
+      await page.keyboard.press(answerKey);
+      await until(page, () => document.activeElement.id === 'result');
+      assert.match(await text(page, '#result'), ending);
+      assert.ok((await focused()).outline, 'no visible focus on the result');
+    }
+    assert.equal(await text(page, '#console'), expected.transcript);
+    for (const key of ['Enter', ' ']) {
+      const [event] = await Promise.all([page.waitForEvent('download'), press('download', key)]);
+      assert.equal(event.suggestedFilename(), 'target (music added).gba');
+      assert.ok(fs.readFileSync(await event.path()).equals(nativeRun.file('target.gba')));
+    }
+  }));
+
+  it('tells assistive technology what it shows', () => withPage({}, async (page) => {
+    const cdp = await page.context().newCDPSession(page);
+    // The browser's accessibility tree: role, name, description and properties of each node.
+    const tree = async () => (await cdp.send('Accessibility.getFullAXTree')).nodes.filter((node) => !node.ignored).map((node) => ({
+      role: node.role?.value,
+      name: node.name?.value,
+      description: node.description?.value,
+      ...Object.fromEntries((node.properties || []).map((property) => [property.name, property.value.value])),
+    }));
+    const find = (nodes, role, name) => nodes.find((node) => node.role === role && (name === undefined || node.name === name));
+
+    let nodes = await tree();
+    for (const name of ['Choose source…', 'Choose target…', 'Extract']) assert.ok(find(nodes, 'button', name), `no button ${name}`);
+    assert.deepEqual(nodes.filter((node) => node.role === 'button' && !node.name), [], 'unnamed buttons');
+    const result = nodes.find((node) => node.role === 'status' && node.live === 'polite' && node.atomic === true);
+    assert.ok(result, 'no atomic polite status for the result');
+    assert.ok(nodes.filter((node) => node.live === 'polite').length >= 2, 'the note on dropped files is not live');
+
+    await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+    await chooseFile(page, 'target', 'target.gba', demo);
+    await page.click('#run');
+    await page.waitForSelector('#question', { state: 'visible' });
+    nodes = await tree();
+    const dialog = find(nodes, 'alertdialog', 'Are you sure you wish to proceed?');
+    assert.ok(dialog, 'the question is no alertdialog named by its question');
+    assert.match(dialog.description, /^Inserting audio data at: 0x0800[0-9A-F]{4} Press y or n/);
+    assert.equal(dialog.focused, true);
+    for (const name of ['Proceed (y)', 'Cancel (n)']) assert.ok(find(nodes, 'button', name), `no button ${name}`);
+
+    await page.keyboard.press('y');
+    await finished(page);
+    nodes = await tree();
+    const status = nodes.find((node) => node.role === 'status' && node.focused);
+    assert.ok(status, 'the result is not focused');
+    assert.match(await page.locator('#result').ariaSnapshot(), /^- status: "The music was added to a copy of target\.gba/);
+    const got = await download(page);
+    const expected = runNative({ 'demo.tbnk': nativeBank, 'target.gba': demo }, [native, ['demo.tbnk', 'target.gba'], 'y\n\n']);
+    assert.ok(got.bytes.equals(expected.file('target.gba')));
+    assert.ok(find(nodes, 'link', `Download target (music added).gba (${got.bytes.length.toLocaleString('en')} bytes)`));
+  }));
+
+  it('fits screens from 320 px, light and dark, without sideways scrolling', async () => {
+    const long = `a-cartridge-image-with-a-name-far-too-long-for-one-line-${'x'.repeat(60)}.gba`;
+    const backgrounds = {};
+    for (const colorScheme of ['light', 'dark']) {
+      for (const width of [320, 390, 1280]) {
+        await withPage({ colorScheme, viewport: { width, height: 900 } }, async (page) => {
+          await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+          await chooseFile(page, 'target', long, demo);
+          await page.click('#run');
+          await page.waitForSelector('#question', { state: 'visible' });
+          if (width !== 320) await page.screenshot({ path: path.join(shots, `question-${width}-${colorScheme}.png`), fullPage: true });
+          await page.keyboard.press('y');
+          await finished(page);
+          const sizes = await page.evaluate(() => ({ page: document.documentElement.scrollWidth, screen: window.innerWidth }));
+          assert.ok(sizes.page <= sizes.screen, `${sizes.page} px wide on a ${width} px ${colorScheme} screen`);
+          if (width !== 320) await page.screenshot({ path: path.join(shots, `inserted-${width}-${colorScheme}.png`), fullPage: true });
+          backgrounds[colorScheme] = await page.evaluate(() => getComputedStyle(document.documentElement).backgroundColor);
+        });
+      }
+    }
+    assert.equal(backgrounds.light, 'rgb(246, 247, 249)');
+    assert.notEqual(backgrounds.dark, backgrounds.light);
   });
+
+  it('loads nothing but its own build files, and the page and its worker can fetch nothing else',
+     () => withPage({}, async (page, { beforeLoad, errors }) => {
+       // Every file but index.html is named after the hash of what it holds.
+       const files = beforeLoad.filter((name) => name !== '/');
+       assert.ok(files.length >= 5, `${files}`);
+       for (const name of files) {
+         const [, hash] = /\.([0-9a-f]{16})\.[a-z]+$/.exec(name) || [];
+         const content = fs.readFileSync(path.join(site, name));
+         assert.equal(hash, crypto.createHash('sha256').update(content).digest('hex').slice(0, 16), name);
+       }
+       assert.deepEqual(fs.readdirSync(site).sort(), ['index.html', ...files.map((name) => name.slice(1))].sort());
+
+       // localhost is another origin of the same server: a request that got out would be served.
+       const probe = `http://localhost:${port}/probe`;
+              assert.deepEqual(await page.evaluate(async (url) => {
+         const script = document.createElement('script');
+         script.textContent = 'window.inlineRan = true;';
+         document.head.append(script);
+         return { fetch: await (fetch(url).then(() => 'done', (error) => error.name)), inline: window.inlineRan === true };
+       }, probe), { fetch: 'TypeError', inline: false });
+       assert.deepEqual(await page.workers()[0].evaluate(async (url) => {
+         let imported = 'done';
+         try {
+           importScripts(url);
+         } catch (error) {
+           imported = error.name;
+         }
+         return { fetch: await (fetch(url).then(() => 'done', (error) => error.name)), imported };
+       }, probe), { fetch: 'TypeError', imported: 'NetworkError' });
+       assert.ok(!served.includes('/probe'), 'the probe request got out');
+       // The browser reports each refusal; they are the only errors.
+       const reported = errors.splice(0);
+       assert.ok(reported.length >= 2 && reported.every((message) => /Content Security Policy/.test(message)),
+                 `errors: ${reported}`);
+     }));
 });

@@ -1,0 +1,96 @@
+// When a run's output reaches the disk, seen from outside: the built tool runs under strace, which
+// lists its flushes, moves and console writes in order and can make fsync fail (POSIX only).
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/whole_run.h"
+
+#if !defined(_WIN32)
+#include <sys/wait.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The calls that matter, one a line: "fsync NAME" (NAME relative to work, "." for work itself),
+// "rename FROM TO", and "print LINE" for each console write, LINE the last line it wrote.
+std::vector<std::string> Calls(const std::string& trace, const fs::path& work) {
+  const std::string folder = fs::canonical(work).string();
+  const std::regex fsync(R"~(^\d+ +fsync\(\d+<([^>]*)>)~"), rename(R"~(rename.*"(.*)".*"(.*)")~"),
+      print(R"~(write\(1<.*?>, "(?:.*\\n)?([^\\"]+)(\\n)*")~");
+  std::vector<std::string> calls;
+  std::istringstream lines(trace);
+  std::smatch m;
+  for (std::string line; std::getline(lines, line);) {
+    if (std::regex_search(line, m, fsync)) {
+      calls.push_back("fsync " + (m[1] == folder ? "." : m[1].str().substr(folder.size() + 1)));
+    } else if (std::regex_search(line, m, rename)) {
+      calls.push_back("rename " + m[1].str() + " " + m[2].str());
+    } else if (std::regex_search(line, m, print)) {
+      calls.push_back("print " + m[1].str());
+    }
+  }
+  return calls;
+}
+
+}  // namespace
+
+TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
+  if (std::system("strace -f -qq -o /dev/null true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is missing or cannot trace here";
+  }
+  const std::string eio = " -e inject=fsync:error=EIO", bank = "fsync output.tbnk.partial",
+                    move = "rename output.tbnk.partial output.tbnk", ok = "print Finished",
+                    failed = "print Error writing output file",
+                    question = "print Are you sure you wish to proceed? (y/n)";
+  struct Row {
+    const char* name;
+    std::string args, inject;  // inject: strace options that make calls fail
+    std::vector<std::string> calls;
+  };
+  const Row rows[] = {
+      {"extract", "demo.gba", "", {bank, move, "fsync .", ok}},
+      {"extract, the bank cannot be flushed", "demo.gba", eio, {bank, failed}},
+      // The bank is in place by then; only its move may not survive a power cut.
+      {"extract, the folder cannot be flushed",
+       "demo.gba",
+       eio + ":when=2",
+       {bank, move, "fsync .", failed}},
+      {"insert", "demo.gba target.gba", "", {question, "fsync target.gba", ok}},
+      {"insert, the target cannot be flushed",
+       "demo.gba target.gba",
+       eio,
+       {question, "fsync target.gba", failed}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    TempDir work;
+    fs::copy_file(fs::path(SONVAULT_SOURCE_DIR) / "examples" / "demo.gba", work / "demo.gba");
+    WriteFile(work / "target.gba", std::string(0x2F0, '\x5A'));
+    WriteFile(work / "output.tbnk", "an earlier bank");
+    const Files before = FilesIn(work.path());
+    TempDir io;
+    WriteFile(io / "typed", "y\n");
+    // LeakSanitizer cannot run under a tracer.
+    const std::string command =
+        "cd '" + work.path().string() + "' && ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y " +
+        "-s 4096 -e signal=none -e trace=fsync,rename,renameat,renameat2,write" + row.inject +
+        " -o '" + (io / "trace").string() + "' '" + SONVAULT_EXE + "' " + row.args + " <'" +
+        (io / "typed").string() + "' >/dev/null";
+    const int raw = std::system(command.c_str());
+    ASSERT_TRUE(WIFEXITED(raw));
+    EXPECT_EQ(WEXITSTATUS(raw), row.calls.back() == ok ? 0 : 1);
+    EXPECT_EQ(Calls(ReadFile(io / "trace"), work.path()), row.calls);
+    // A run that fails before the bank takes its name changes no file.
+    if (row.calls.back() == failed && row.calls[1] != move) {
+      ExpectSameFiles(before, FilesIn(work.path()));
+    }
+  }
+}
+
+#endif
