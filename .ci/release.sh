@@ -10,15 +10,12 @@ cd "$(dirname "$0")/.."
 started=$SECONDS
 commit=$(git rev-parse HEAD)
 
+source .ci/apt.sh
 need=()
 command -v groff >/dev/null || need+=(groff)
 command -v mandoc >/dev/null || need+=(mandoc)
 command -v unzip >/dev/null || need+=(unzip)
-if [ ${#need[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}"
-fi
+[ ${#need[@]} -eq 0 ] || apt_install "${need[@]}"
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -27,12 +27,13 @@ command -v python3 >/dev/null || need+=(python3)
 command -v x86_64-w64-mingw32-g++-posix >/dev/null || need+=(g++-mingw-w64-x86-64-posix)
 command -v emcc >/dev/null || need+=(emscripten)
 if [ ${#need[@]} -gt 0 ]; then
-  sudo=()
-  [ "$(id -u)" -eq 0 ] || sudo=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-  "${sudo[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends \
-    "${need[@]}"
+  # CI's installer: waits for the package locks, tries again after a failed download.
+  if [ "$(id -u)" -eq 0 ]; then
+    source .ci/apt.sh
+    apt_install "${need[@]}"
+  else
+    sudo bash -c 'source .ci/apt.sh && apt_install "$@"' apt_install "${need[@]}"
+  fi
 fi
 
 commit=$(git rev-parse HEAD)
@@ -86,7 +87,7 @@ python3 "$src/tools/reproducible_zip.py" "$dist/$name-windows-x86_64.zip" "$stag
 echo "== the page (Emscripten)"
 # Debian's Emscripten finds its JavaScript optimizer's modules (acorn) only through NODE_PATH.
 NODE_PATH=/usr/share/nodejs emcmake cmake -S "$src" -B "$work/web" "${options[@]}" >/dev/null
-NODE_PATH=/usr/share/nodejs nice cmake --build "$work/web" -j2 --target sonvault
+NODE_PATH=/usr/share/nodejs nice cmake --build "$work/web" -j2 --target sonvault_site
 stage=$work/stage/$name-web
 cp -R "$work/web/site" "$stage"
 chmod -R a-x+X "$stage"  # nothing on a web server is run as a program
