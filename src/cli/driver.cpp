@@ -6,9 +6,11 @@
 #include "cli/console.h"
 #include "cli/destination.h"
 #include "cli/file_system.h"
+#include "cli/program_info.h"
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "transfer/transfer.h"
+#include "version.h"
 
 namespace {
 
@@ -65,7 +67,8 @@ std::string OutputPathFor(const char* programPath) {
 }
 
 int RunSonvault(int argc, char** argv) {
-  std::puts("Sonvault, Release 1");
+  if (PrintProgramInfo(kSonvaultInfo, argc, argv)) return kSuccess;
+  std::puts("Sonvault, Release " SONVAULT_VERSION_MAJOR);
   std::puts("");
   if (argc <= 1) return Finish(kOpenInputError, kFailure);
   std::FILE* source = OpenSource(argv[1]);

@@ -2,7 +2,8 @@
 // One path extracts the source's audio data into "output.tbnk" beside the program; two paths
 // append it to the end of the second image after a y/n confirmation. Every path ends by reading
 // one character from standard input. Returns the exit status: 0 after "Finished" or "Aborted",
-// 1 after an error line.
+// 1 after an error line. A first argument of exactly --help or --version prints that text
+// instead, and returns 0 without reading anything.
 #pragma once
 
 #include <string>

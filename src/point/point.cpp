@@ -5,10 +5,12 @@
 
 #include "cli/console.h"
 #include "cli/file_system.h"
+#include "cli/program_info.h"
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/stream_io.h"
 #include "point/references.h"
+#include "version.h"
 
 namespace {
 
@@ -80,7 +82,8 @@ void ShowReferences(const ReferenceList& references, uint32_t current) {
 }  // namespace
 
 int RunSonvaultPoint(int argc, char** argv) {
-  std::puts("Sonvault Point, Release 1");
+  if (PrintProgramInfo(kSonvaultPointInfo, argc, argv)) return kSuccess;
+  std::puts("Sonvault Point, Release " SONVAULT_VERSION_MAJOR);
   std::puts("");
   if (argc <= 1) return Finish(kUsage, kFailure);
   std::FILE* image = OpenFile(argv[1], "r+b");

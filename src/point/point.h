@@ -3,6 +3,7 @@
 // image's current song list, shows it, the new one and every reference to the current one, asks
 // y/n, then rewrites those references and nothing else. Every run ends by reading one character.
 // Returns the exit status: 0 after a finished, declined or empty run, 1 after an error line.
+// A first argument of exactly --help or --version prints that text instead and returns 0.
 #pragma once
 
 int RunSonvaultPoint(int argc, char** argv);

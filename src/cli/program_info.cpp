@@ -1,0 +1,66 @@
+#include "cli/program_info.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "version.h"
+
+const ProgramInfo kSonvaultInfo = {
+    "sonvault",
+    "Usage: sonvault <source image>                  extract mode\n"
+    "       sonvault <source image> <target image>   insert mode\n"
+    "       sonvault --help | --version\n"
+    "\n"
+    "Copies the audio data of a Game Boy Advance cartridge image (song list, songs,\n"
+    "instrument lists, samples, wave tables and key maps), every pointer it follows\n"
+    "relocated. A sound bank file is itself a valid source.\n"
+    "\n"
+    "Extract mode writes it into a new sound bank file, output.tbnk, in the folder part\n"
+    "of the program's path as it was started (everything up to its last backslash, so\n"
+    "beside sonvault.exe when an image is dropped onto it), or else in the working\n"
+    "directory. An earlier output.tbnk is replaced only once the new bank is complete.\n"
+    "\n"
+    "Insert mode appends it at the end of the target image, on the next multiple of 4,\n"
+    "after a y/n question, and prints the address where the song list lands: point the\n"
+    "game at it with sonvault-point. Further arguments are ignored.\n"
+    "\n"
+    "Every run ends by waiting for one key (Enter), so that a console window stays open.\n"
+    "\n"
+    "Exit status: 0 after \"Finished\" or \"Aborted\", 1 after an error line.\n"
+    "A file named --help or --version is reached as ./--help or ./--version.\n"};
+
+const ProgramInfo kSonvaultPointInfo = {
+    "sonvault-point",
+    "Usage: sonvault-point <image> [<song list address>]\n"
+    "       sonvault-point --help | --version\n"
+    "\n"
+    "Points a Game Boy Advance cartridge image at a song list, such as the one sonvault\n"
+    "appended in insert mode, so that the game plays that music. It shows the image's\n"
+    "current song list, the new one and every word of the game that refers to the\n"
+    "current list, asks y/n, and then rewrites exactly those words: the current list's\n"
+    "address becomes the new address, and a word pointing inside the current list\n"
+    "points to the same place in the new one. The image keeps its size.\n"
+    "\n"
+    "Without an address it asks for one; type it as sonvault printed it (0x09000004).\n"
+    "A write that fails is undone.\n"
+    "\n"
+    "Every run ends by waiting for one key (Enter), so that a console window stays open.\n"
+    "\n"
+    "Exit status: 0 after a finished or declined run, or when the game already uses\n"
+    "that song list; 1 after an error line.\n"
+    "A file named --help or --version is reached as ./--help or ./--version.\n"};
+
+bool PrintProgramInfo(const ProgramInfo& program, int argc, char** argv) {
+  if (argc < 2) return false;
+  if (std::strcmp(argv[1], "--help") == 0) {
+    std::fputs(program.help, stdout);
+  } else if (std::strcmp(argv[1], "--version") == 0) {
+    std::printf("%s %s\n", program.name, SONVAULT_VERSION);
+    std::puts("Copyright (c) 2026 the Sonvault authors");
+    std::puts("MIT License: free software, provided without warranty (see LICENSE).");
+  } else {
+    return false;
+  }
+  std::fflush(stdout);
+  return true;
+}
