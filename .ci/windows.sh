@@ -42,19 +42,22 @@ unset DISPLAY WAYLAND_DISPLAY
 # Every Wine step has a time limit: a Wine process that hangs, or a service holding a pipe open,
 # would otherwise hold up the run for good.
 limit() { timeout -k 10 "$@"; }
+# Nothing below reads the terminal, and Wine under timeout must not touch it.
+exec </dev/null
 
 echo "== Wine prefix $WINEPREFIX"
 # A new prefix is filled in by processes that run on after the first program has ended; a test
 # started among them fails. wineboot --init makes the prefix, and wineserver -w returns once every
 # Wine process has ended and the server has written the prefix out.
 timeout -k 5 60 wineserver -k 2>/dev/null || true  # a server left by an earlier run would never end
-limit 600 wineboot --init >/dev/null 2>&1
+log=$build/wine-setup.log
+limit 600 wineboot --init >"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 limit 120 wineserver -w
 # Then one server for the whole run (exit 2: one is running), and Wine's own services started
 # under it before the first test, which would otherwise start them and hold its output open.
 wineserver -p || [ $? -eq 2 ]
 trap 'timeout -k 5 60 wineserver -k || true' EXIT
-limit 300 wine wineboot >/dev/null 2>&1
+limit 300 wine wineboot >>"$log" 2>&1 || { cat "$log" >&2; exit 1; }
 # ctest lists the tests first (gtest_discover_tests at test time); that listing must work.
 listed=0
 for try in 1 2 3; do

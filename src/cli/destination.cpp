@@ -7,10 +7,10 @@ namespace {
 
 constexpr char kPartialSuffix[] = ".partial";
 
-// Flushes and closes the stream, waiting for its bytes to reach the disk when durable; false
-// when any write to it failed.
-bool CloseStream(std::FILE*& stream, bool durable) {
-  bool ok = (durable ? FlushToDisk(stream) : std::fflush(stream) == 0) && !std::ferror(stream);
+// Closes the stream; false when a write to it failed. Output that is kept reaches the disk first
+// (a failed flush is a failed write); a run that failed already needs no answer.
+bool CloseStream(std::FILE*& stream, bool keep) {
+  bool ok = !keep || (FlushToDisk(stream) && !std::ferror(stream));
   ok = std::fclose(stream) == 0 && ok;
   stream = nullptr;
   return ok;
@@ -51,8 +51,7 @@ void AbandonDestination(Destination& destination) {
 
 Ending EndDestination(Destination& destination, TransferResult result) {
   const bool extract = !destination.partialPath.empty();
-  // Output that is kept reaches the disk before the bank takes its name or "Finished" shows; a
-  // failed flush is a failed write.
+  // Kept output reaches the disk before the bank takes its name or "Finished" shows.
   if (!CloseStream(destination.stream, result == TransferResult::kOk) &&
       result == TransferResult::kOk) {
     result = TransferResult::kWriteFailed;
