@@ -18,10 +18,8 @@ command -v emcc >/dev/null || need+=(emscripten)
 command -v node >/dev/null || need+=(nodejs)
 command -v npm >/dev/null || need+=(npm)
 if [ ${#need[@]} -gt 0 ]; then
-  export DEBIAN_FRONTEND=noninteractive
-  # Another install may hold the dpkg lock (unattended upgrades on a fresh machine): wait for it.
-  apt-get -o DPkg::Lock::Timeout=600 update -qq
-  apt-get -o DPkg::Lock::Timeout=600 install -y -qq --no-install-recommends "${need[@]}" </dev/null
+  source .ci/apt.sh
+  apt_install "${need[@]}" </dev/null
 fi
 
 # playwright-core needs Node 20 or later; Debian 12's own is 18. The npm registry carries the
