@@ -13,6 +13,11 @@ int Finish(const char* line, int status) {
   return status;
 }
 
+int CloseAndFinish(std::FILE* stream, const char* line, int status) {
+  std::fclose(stream);
+  return Finish(line, status);
+}
+
 void DrainAnswerLine() {
   for (;;) {
     const int c = std::getchar();
@@ -31,7 +36,7 @@ int FinishAborted() {
   std::puts("Aborted");
   DrainAnswerLine();
   ReadConsoleChar();
-  return 0;
+  return kSuccess;
 }
 
 bool ReadConsoleLine(char* text, size_t size) {

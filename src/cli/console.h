@@ -4,12 +4,20 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdio>
+
+// Exit statuses: a run that finished or was declined, and one that ended on an error line.
+inline constexpr int kSuccess = 0;
+inline constexpr int kFailure = 1;
 
 // Flushes standard output, then reads one character (EOF at the end of input).
 int ReadConsoleChar();
 
 // Ends a run: writes line, reads the closing key press and returns status.
 int Finish(const char* line, int status);
+
+// Closes stream, then ends the run as Finish does.
+int CloseAndFinish(std::FILE* stream, const char* line, int status);
 
 // Discards the rest of an answer line, up to and including its '\n' or '\r'; ends at end of
 // input too.

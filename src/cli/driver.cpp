@@ -15,8 +15,6 @@
 namespace {
 
 constexpr char kBankFileName[] = "output.tbnk";
-constexpr int kSuccess = 0;
-constexpr int kFailure = 1;
 
 constexpr char kOpenInputError[] = "Error opening input file";
 constexpr char kNotFound[] = "Could not locate audio data";
@@ -40,11 +38,6 @@ const char* TransferErrorMessage(TransferResult result) {
       break;
   }
   return kWriteError;
-}
-
-int CloseAndFinish(std::FILE* source, const char* line, int status) {
-  std::fclose(source);
-  return Finish(line, status);
 }
 
 std::FILE* OpenSource(const char* path) {

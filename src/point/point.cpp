@@ -14,8 +14,6 @@
 
 namespace {
 
-constexpr int kSuccess = 0;
-constexpr int kFailure = 1;
 constexpr size_t kTypedAddressSize = 64;
 
 constexpr char kUsage[] = "Usage: sonvault-point <image> [<song list address>]";
@@ -36,11 +34,6 @@ constexpr char kRestoreError[] = "Error: the image could not be restored";
 constexpr char kUnchanged[] = "The game already uses that song list: nothing to change";
 
 const char* Songs(uint32_t count) { return count == 1 ? "song" : "songs"; }
-
-int CloseAndFinish(std::FILE* image, const char* line, int status) {
-  std::fclose(image);
-  return Finish(line, status);
-}
 
 // The address from the command line, or typed at the prompt when there is none.
 const char* AddressError(int argc, char** argv, uint32_t& address) {
