@@ -106,3 +106,9 @@ Bytes Pattern(uint32_t n, uint8_t seed) {
   for (uint32_t i = 0; i < n; ++i) out[i] = static_cast<uint8_t>(seed + 7 * i);
   return out;
 }
+
+Bytes KeyMapOf(uint32_t entries) {
+  Bytes keyMap(128);
+  for (uint32_t key = 0; key < 128; ++key) keyMap[key] = static_cast<uint8_t>(key % entries);
+  return keyMap;
+}

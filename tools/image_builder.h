@@ -66,3 +66,6 @@ bool WriteImageFile(const std::string& path, const Bytes& bytes);
 
 // A byte pattern of n bytes: (seed + 7 * i) & 0xFF.
 Bytes Pattern(uint32_t n, uint8_t seed);
+
+// A key map whose 128 keys name entries 0 to entries - 1 in turn.
+Bytes KeyMapOf(uint32_t entries);

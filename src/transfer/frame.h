@@ -13,9 +13,11 @@
 #include "transfer/transfer.h"
 
 inline constexpr uint32_t kTableSlots = 1024;
-// Limits of the records: an instrument list holds at most 128 entries of 12 bytes, a song header
-// at most 255 track slots (its track count is a byte).
+// Limits of the records: an instrument list holds at most 128 entries of 12 bytes (a key-split
+// list up to 256, as many as a key map byte can name), a song header at most 255 track slots (its
+// track count is a byte).
 inline constexpr uint32_t kMaxListEntries = 128;
+inline constexpr uint32_t kMaxSplitEntries = 256;
 inline constexpr uint32_t kEntrySize = 12;
 inline constexpr uint32_t kMaxTracks = 255;
 
@@ -29,13 +31,17 @@ struct RelocationTable {
 // Output bytes behind the cursor held in memory while their pointer slots are filled in, then
 // written in one go: a header's track slots, or the entries of the list being walked. Each write
 // elsewhere behind the cursor costs a seek and a flush of the stream.
-inline constexpr uint32_t kSlotBufferSize = kMaxListEntries * kEntrySize;
+inline constexpr uint32_t kSlotBufferSize = kMaxSplitEntries * kEntrySize;
 static_assert(kSlotBufferSize >= 4 * kMaxTracks, "a song header's track slots must fit");
 struct SlotBuffer {
   uint32_t offset;  // file offset of bytes[0]
   uint32_t length;  // 0: closed
   uint8_t bytes[kSlotBufferSize];
 };
+
+// How far a list is copied: a song's list or a nested list as read up to its first invalid entry,
+// a drum kit, or a key-split list (see the instrument list unit).
+enum class ListShape : uint8_t { kPlain, kDrumKit, kKeySplit };
 
 // All state of one transfer, owned by the call.
 struct TransferState {
@@ -46,6 +52,8 @@ struct TransferState {
   uint32_t OutputCursor;  // address of the next byte appended to the output
   RelocationTable BlockTable;
   RelocationTable ListTable;
+  ListShape listShape[kTableSlots];  // per ListTable slot, as the list was copied
+  uint32_t listKeyMap[kTableSlots];  // per ListTable slot: a key-split list's key map address
   uint32_t SongCount;
   uint32_t SongHeaderCount;
   uint32_t ListCount;

@@ -56,12 +56,29 @@ bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset,
 static_assert(sizeof(InstrumentListEntries::bytes) <= kSlotBufferSize,
               "a whole list must fit the slot buffer");
 
+// Past a list's first invalid entry the words are whatever bytes lie there: a block is followed
+// only when it lies wholly inside the source, so such bytes never lead the copy out of the image.
+bool SourceHoldsBlock(TransferState& state, uint32_t data, bool waveTable) {
+  if (!IsCartridgePointer(data)) return false;
+  const uint64_t start = FileOffset(data);
+  uint64_t size = 16;
+  if (!waveTable) {
+    if (start + size > state.sourceSize) return false;
+    SeekSource(state, data + 12);
+    const uint32_t lengthWord = ReadSourceU32(state);
+    size += lengthWord == 0 ? 8 : SampleDataLength(lengthWord);
+  }
+  return start + size <= state.sourceSize;
+}
+
 // Walks the list in ListTable slot slot; its copy stays in the slot buffer while the entries'
 // pointer slots are filled in.
 bool TransferListEntries(TransferState& state, uint32_t slot) {
   const uint32_t output = state.ListTable.outputAddress[slot];
+  const ListShape shape = state.listShape[slot];
   InstrumentListEntries list;
-  ReadInstrumentList(state, state.ListTable.sourceAddress[slot], list);
+  ReadInstrumentList(state, state.ListTable.sourceAddress[slot], shape, state.listKeyMap[slot],
+                     list);
   OpenSlotBuffer(state, output, list.bytes, kEntrySize * list.count);
   for (uint32_t k = 0; k < list.count; ++k) {
     const uint8_t* entry = list.bytes + kEntrySize * k;
@@ -70,6 +87,15 @@ bool TransferListEntries(TransferState& state, uint32_t slot) {
     const uint32_t third = LoadU32(entry + 8);
     const uint32_t dataSlot = FileOffset(output + kEntrySize * k + 4);
     const uint32_t typeNumber = word0 & 0x07;
+    // Past the first invalid entry: the valid entries of a drum kit, those of a key-split list its
+    // key map names, and of those only samples and wave tables; nested entries stay as bytes.
+    if (k >= list.validCount) {
+      if (!IsValidInstrumentEntry(word0)) continue;
+      if (shape == ListShape::kKeySplit && !list.named[k]) continue;
+      const bool waveTable = typeNumber == kWaveTableType;
+      if (!waveTable && ((word0 & kNestedBits) != 0 || typeNumber != 0)) continue;
+      if (!SourceHoldsBlock(state, data, waveTable)) continue;
+    }
     bool ok = true;
     if (typeNumber == kWaveTableType) {
       ok = TransferDataBlock(state, data, dataSlot, true);

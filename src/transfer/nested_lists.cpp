@@ -18,8 +18,9 @@ bool TransferNestedEntry(TransferState& state, uint32_t listSlot, uint32_t entry
       PlaceBlock(state, state.ListTable, nestedList, FileOffset(outputEntry + 4));
   if (list == Placement::kFailed) return false;
   if (list == Placement::kPlacedNow) {
-    ++state.ListCount;
-    if (!CopyInstrumentList(state, nestedList)) return false;
+    // The engine indexes a list with a key map through it, and one without by the note's key.
+    const ListShape shape = (word0 & kKeyMapBit) != 0 ? ListShape::kKeySplit : ListShape::kDrumKit;
+    if (!CopyInstrumentList(state, state.ListCount++, shape, keyMap)) return false;
   }
   if ((word0 & kKeyMapBit) == 0) return true;
 

@@ -74,20 +74,22 @@ TEST(Frame, EveryRelocationTableHolds1024BlocksAndRefusesThe1025th) {
          return image.bytes();
        },
        0x7018},
-      // One song's list names the next, and that one the next, n lists in all.
+      // One song's list names the next, and that one the next, n lists in all (key maps of 0:
+      // none, so each list ends at its first invalid entry).
       {"nested lists",
        [](uint32_t n) {
          ImageBuilder image = Songs(1, [](uint32_t) { return kLists; });
          for (uint32_t i = 0; i + 1 < n; ++i) {
-           image.PutInstrumentList(kLists + 16 * i, {{0x80, kLists + 16 * (i + 1), 0}});
+           image.PutInstrumentList(kLists + 16 * i, {{0x40, kLists + 16 * (i + 1), 0}});
          }
          return image.PutInstrumentList(kLists + 16 * (n - 1), {kPlainEntry}).bytes();
        },
        0x3028},
-      // 8 songs and 8 lists of 128 entries end at 0x3098, the blocks follow.
+      // 8 songs and 8 lists of 128 entries end at 0x3098, the blocks follow. A key map of zeros
+      // names entry 0 of its list at 0x08200000, which is copied although it reads as invalid.
       {"samples", [](uint32_t n) { return Entries(n, Sample); }, 0x9098},
       {"wave tables", [](uint32_t n) { return Entries(n, Wave); }, 0x7098},
-      {"key maps", [](uint32_t n) { return Entries(n, KeyMap); }, 0x23098},
+      {"key maps", [](uint32_t n) { return Entries(n, KeyMap); }, 0x230A4},
       // The three share one table: 342 samples, 341 wave tables and 341 key maps.
       {"samples, wave tables and key maps together",
        [](uint32_t n) {
@@ -95,7 +97,7 @@ TEST(Frame, EveryRelocationTableHolds1024BlocksAndRefusesThe1025th) {
            return i % 3 == 0 ? Sample(i) : i % 3 == 1 ? Wave(i) : KeyMap(i);
          });
        },
-       0x11078},
+       0x11084},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -38,7 +38,7 @@ Bytes OneList(const std::vector<InstrumentEntry>& entries, uint32_t size) {
   image.PutSample(kNegative, 0xFFFFFFFD, {0x21, 0x22, 0x23});
   image.PutSample(kNoData, 0, LittleEndian({0x31313131, 0x32323232}));
   image.PutWaveTable(kWave, Pattern(16, 0x40));
-  image.PutKeyMap(kKeyMap, Pattern(128, 0x50));
+  image.PutKeyMap(kKeyMap, KeyMapOf(2));
   image.PutInstrumentList(kNested, {{0x3C00, kPlain, 0}, {0x80, kNested, 0}});
   image.PutU32(kEmpty, 0x3C05);
   image.PutSample(kHuge, 0x80000000, {});
@@ -67,15 +67,16 @@ TEST(InstrumentData, EntriesPlaceTheirBlocksOnceAndPointAtTheCopies) {
   std::vector<InstrumentEntry> full(127, {0x01, kPlain, 0});
   full.push_back({0x3C00, kPlain, 0});
   full.push_back({0x3C00, kNegative, 0});  // entry 128: never read
-  const Words nested = {{0x2C, 0x08000034}, {0x30, 0x0800004C}, {0x4C, 0x655E5750}};
+  const Words nested = {{0x2C, 0x08000034}, {0x30, 0x0800004C}, {0x4C, 0x01000100}};
   const Row rows[] = {
       // N lands at 0x34, the key map at 0x4C, N's sample at 0xCC.
       {"nested, both bits", {{0xC0, kNested, kKeyMap}}, 0xE1, nested},
       {"nested, key map of another top byte", {{0x41, kNested, 0x02000B00}}, 0xE1, nested},
       {"nested, key map 0", {{0x40, kNested, 0}}, 0x61, {{0x30, 0}, {0x38, 0x0800004C}}},
-      {"nested, no key map bit", {{0x81, kNested, kKeyMap}}, 0x61, {{0x30, kKeyMap}}},
+      // A drum kit: all 128 entries of N, then the sample its first entry names.
+      {"nested, no key map bit", {{0x81, kNested, kKeyMap}}, 0x649, {{0x30, kKeyMap}}},
       {"nested, list outside", {{0x40, 0x0A000000, kKeyMap}}, 0x34, {{0x30, kKeyMap}}},
-      {"nested list empty", {{0x80, kEmpty, 0}, {0x3C00, kPlain, 0}}, 0x55, {{0x38, 0x08000040}}},
+      {"nested list empty", {{0x40, kEmpty, 0}, {0x3C00, kPlain, 0}}, 0x55, {{0x38, 0x08000040}}},
       {"sample, wave table and key map at one address",
        {{0x3C00, kPlain, 0}, {0x43, kPlain, 0}, {0x40, 0x08000300, kPlain}},
        0x61,

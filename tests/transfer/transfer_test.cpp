@@ -4,6 +4,7 @@
 
 #include <cstdio>
 
+#include "support/music.h"
 #include "support/streams.h"
 
 namespace {
@@ -45,8 +46,46 @@ Bytes EveryKindOfBlock(uint32_t base) {
   image.PutSample(base + 0x400, 3, {0x31, 0x32, 0x33, 0x34});
   image.PutWaveTable(base + 0x480, Pattern(16, 0x48));
   image.PutInstrumentList(base + 0x500, {{0x3C00, base + 0x400, 0}});
-  image.PutKeyMap(base + 0x600, Pattern(128, 0x60));
+  image.PutKeyMap(base + 0x600, KeyMapOf(1));
   return image.bytes();
+}
+
+// A drum kit and a key-split list as games lay them out to save space.
+constexpr uint32_t kKit = 0x08001000;
+constexpr uint32_t kSplit = 0x08002000;
+constexpr uint32_t kDrum = 0x08003000;
+constexpr uint32_t kLow = 0x08003100;
+constexpr uint32_t kHigh = 0x08003200;
+constexpr uint32_t kUnnamed = 0x08003300;
+constexpr uint32_t kWave = 0x08003400;
+constexpr uint32_t kLong = 0x08003500;  // its data runs past the end of the image
+
+Bytes KitAndSplit() {
+  ImageBuilder image;
+  image.PutSignature(0x10, 0x08000100).PutSongList(0x08000100, {{0x08000200, 0}});
+  image.PutSongHeader(0x08000200, 0, 0x08000300, {});
+  image.PutInstrumentList(0x08000300, {{0x80, kKit, 0}, {0x40, kSplit, 0x08001800}});
+  // The kit starts 36 entries in front of its first drum: entry 1 ends it by the list rule, and
+  // what follows is whatever lies there.
+  image.PutInstrumentList(kKit, {{0x3C01, 0, 0}, {0, kDrum, 0}, {0x3C05, kDrum, 0}});
+  image.PutInstrumentList(kKit + 12 * 10, {{0x3C00, 0x08FFFFF0, 0},  // outside the image
+                                           {0x80, kSplit, 0},        // nested: stays as bytes
+                                           {0x3C00, kLong, 0}});
+  image.PutInstrumentList(
+      kKit + 12 * 36,
+      {{0x3C00, kDrum, 0}, {0x3C03, kWave, 0}, {0x3C01, 0, 0x12345678}, {0x3C00, kDrum, 0}});
+  // Keys 0 to 59 play entry 0, keys 60 to 127 entry 200, far past the end of the list's run.
+  Bytes keyMap(128, 0);
+  std::fill(keyMap.begin() + 60, keyMap.end(), uint8_t{200});
+  image.PutKeyMap(0x08001800, keyMap);
+  image.PutInstrumentList(kSplit, {{0x3C00, kLow, 0}});
+  image.PutInstrumentList(kSplit + 12 * 100, {{0x3C00, kUnnamed, 0}});
+  image.PutInstrumentList(kSplit + 12 * 200, {{0x3C00, kHigh, 0}});
+  for (uint32_t sample : {kDrum, kLow, kHigh, kUnnamed}) {
+    image.PutSample(sample, 4, Pattern(5, static_cast<uint8_t>(sample >> 8)));
+  }
+  image.PutWaveTable(kWave, Pattern(16, 0x44));
+  return image.PutSample(kLong, 0x1000, {}).Resize(0x3600).bytes();
 }
 
 }  // namespace
@@ -97,4 +136,28 @@ TEST(Transfer, AudioDataAbove16MiBIsCopiedInFull) {
   EXPECT_EQ(WordAt(run.output, 0x80), 0x08000058u);  // the nested list shares the sample
   // The same data at 0x08xxxxxx gives the same bank.
   ExpectSameBytes(Extract(EveryKindOfBlock(0x08000000), 0x08000100).output, run.output);
+}
+
+// A drum kit is indexed by key and a key-split list through its key map, both past their first
+// invalid entry: their copies used to end there, and the game played whatever followed.
+TEST(Transfer, DrumKitsAndKeySplitListsAreCopiedAsFarAsTheEngineIndexesThem) {
+  const Bytes source = KitAndSplit();
+  const TransferRun bank = Extract(source, 0x08000100);
+  ASSERT_EQ(bank.result, TransferResult::kOk);
+  // The song's list at 0x28, the kit's 128 entries at 0x40, the split list's 201 at 0x640, its
+  // key map at 0xFAC; then the drum (0x102C), the wave table (0x1044), the split list's low
+  // sample (0x1054) and high one (0x106C).
+  ASSERT_EQ(bank.output.size(), 0x1081u);
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 36 + 4), 0x0800102Cu);
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 37 + 4), 0x08001044u);
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 39 + 4), 0x0800102Cu);
+  EXPECT_EQ(WordAt(bank.output, 0x640 + 12 * 200 + 4), 0x0800106Cu);
+  // Past the first invalid entry nothing leads out of the image, and nothing nests.
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 10 + 4), 0x08FFFFF0u);
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 11 + 4), kSplit);
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 12 + 4), kLong);
+  EXPECT_EQ(WordAt(bank.output, 0x640 + 12 * 100 + 4), kUnnamed);  // no key names it
+  ExpectSameMusic(source, bank.output);
+  ExpectSameMusic(source, Extract(bank.output, 0x08000010).output);
+  ExpectSameMusic(source, Insert(source, 0x08000100, Bytes(0x3602, 0xFF)), 0x08003604);
 }
