@@ -52,9 +52,10 @@ int main(int argc, char** argv) {
   ImageBuilder image(0x4000);
   image.PutBytes(0xA0, {'S', 'O', 'N', 'V', 'A', 'U', 'L', 'T', 'D', 'E', 'M', 'O'});
   image.PutSignature(0x200, A(0x400));
-  // The game's code holds the song list's address, and the address of one song's second word
-  // (where code that stops that song's player reads it); the word after them points just past
-  // the list's last entry, at something else.
+  // The game's code holds the song list's address, and the address of one song's player field,
+  // which a Thumb ldr r3, [pc, #16] at 0xF0 loads (code that stops that song's player); the word
+  // after them points just past the list's last entry, at something else.
+  image.PutU8(0xF0, 0x04).PutU8(0xF1, 0x4B);
   image.PutU32(0x100, A(0x400)).PutU32(0x104, A(0x40C)).PutU32(0x108, A(0x420));
 
   // Four songs; the third shares the first one's header.

@@ -1,6 +1,8 @@
 #include "point/references.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "cli/file_system.h"
 #include "image/address.h"
@@ -15,6 +17,38 @@ int HexDigit(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// How far ahead of itself a PC-relative load reaches: ARM's ldr rd, [pc, #imm12] loads the word
+// at its address + 8 + imm12; Thumb's ldr rd, [pc, #imm8 * 4] at most 1024 bytes ahead.
+constexpr size_t kLoadReach = 8 + 0xFFC;
+
+// True when code loads the word at bytes[at] (a multiple of 4 bytes past a word-aligned start):
+// a Thumb ldr rd, [pc, #4 * imm] (0x48xx to 0x4Fxx) at h loads ((h + 4) & ~3) + 4 * imm, an ARM
+// ldr rd, [pc, #imm12] (0x?59Fxxxx) at h loads h + 8 + imm12.
+bool IsLoadedByCode(const uint8_t* bytes, size_t at) {
+  for (size_t imm = 0; imm <= 0xFF; ++imm) {
+    for (size_t ahead : {4 * imm + 4, 4 * imm + 2}) {
+      if (ahead > at) continue;
+      const uint32_t half = bytes[at - ahead] | static_cast<uint32_t>(bytes[at - ahead + 1]) << 8;
+      if ((half & 0xF800) == 0x4800 && (half & 0xFF) == imm) return true;
+    }
+  }
+  for (size_t imm = 0; imm <= 0xFFC; imm += 4) {
+    if (8 + imm > at) break;
+    const uint32_t instruction = LoadU32(bytes + at - 8 - imm);
+    if ((instruction & 0x0FFF0000) == 0x059F0000 && (instruction & 0xFFF) == imm) return true;
+  }
+  return false;
+}
+
+// A word inside the list is a reference only where code reaches it: it points at one entry's
+// header word or player field, and a PC-relative load loads it. Data that merely falls in the
+// list's range (a game's tables, music inserted after it) is left alone.
+bool IsEntryReference(uint32_t word, uint32_t current, uint64_t listEnd, const uint8_t* bytes,
+                      size_t at) {
+  if (word <= current || word >= listEnd || (word - current) % 4 != 0) return false;
+  return IsLoadedByCode(bytes, at);
 }
 
 bool Seek(std::FILE* image, uint32_t offset) {
@@ -74,22 +108,27 @@ bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint
   references.count = 0;
   const uint64_t listEnd = current + uint64_t{kSongEntrySize} * songCount;
   if (!Seek(image, 0)) return false;
-  uint8_t chunk[kChunkSize];
-  uint32_t base = 0;
+  // Each chunk is read behind the last kLoadReach bytes of the one before it, so the load of a
+  // word is in memory with the word.
+  static uint8_t buffer[kLoadReach + kChunkSize];
+  size_t kept = 0;    // bytes carried over at the front of the buffer
+  uint64_t base = 0;  // file offset of buffer[0]
   for (;;) {
-    const size_t got = std::fread(chunk, 1, kChunkSize, image);
+    const size_t got = std::fread(buffer + kept, 1, kChunkSize, image);
     if (got < kChunkSize && std::ferror(image)) return false;
-    for (size_t at = 0; at + 4 <= got; at += 4) {
-      const uint32_t word = LoadU32(chunk + at);
-      if (word != current && (word < current || word >= listEnd)) continue;
-      if (references.count == kMaxReferences) return false;
-      references.items[references.count++] = {base + static_cast<uint32_t>(at), word,
+    const size_t end = kept + got;
+    for (size_t at = kept; at + 4 <= end; at += 4) {
+      const uint32_t word = LoadU32(buffer + at);
+      if (word != current && !IsEntryReference(word, current, listEnd, buffer, at)) continue;
+      // An offset past 4 GiB would not fit a reference: no cartridge image is that large.
+      if (references.count == kMaxReferences || base + at > UINT32_MAX) return false;
+      references.items[references.count++] = {static_cast<uint32_t>(base + at), word,
                                               target + (word - current)};
     }
     if (got < kChunkSize) return true;
-    // An offset past 4 GiB would not fit a reference: no cartridge image is that large.
-    if (base > UINT32_MAX - 2 * kChunkSize) return false;
-    base += kChunkSize;
+    kept = std::min(end, kLoadReach);
+    std::memmove(buffer, buffer + end - kept, kept);
+    base += end - kept;
   }
 }
 

@@ -1,8 +1,9 @@
 // Where a game image refers to its song list, and how those references are moved to another.
 // The sound engine (and sometimes the game's own code) reaches the song list through 4-byte words
-// on multiples of 4 that hold the list's address, and a few games also hold words that point
-// inside it, at one entry's fields. Pointing a game rewrites exactly these words: the list's
-// address becomes the new list's, and a word inside the list the same place in the new list.
+// on multiples of 4 that hold the list's address, and a few games' code also loads words that
+// point inside it, at one entry's header word or player field. Pointing a game rewrites exactly
+// these words: the list's address becomes the new list's, and a word inside the list the same
+// place in the new list.
 #pragma once
 
 #include <cstdint>
@@ -30,9 +31,10 @@ bool ParseAddress(const char* text, uint32_t& address);
 // while the header pointer's top byte is 0x08 or 0x09; bytes past the end of the image read 0.
 uint32_t CountSongs(std::FILE* image, uint32_t address);
 
-// Collects, in file order, every word on a multiple of 4 that equals current or lies above it and
-// below the end of its songCount entries, each paired with its value once pointed at target.
-// False on a read error or when there are more than kMaxReferences.
+// Collects, in file order, every word on a multiple of 4 that equals current, or that points at
+// an entry's header word or player field of its songCount entries and that a PC-relative load
+// (Thumb or ARM ldr from pc) loads; each paired with its value once pointed at target. False on a
+// read error, when there are more than kMaxReferences, or when one lies past 4 GiB.
 bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint32_t target,
                     ReferenceList& references);
 

@@ -36,26 +36,42 @@ TEST(References, AddressesAreReadAsSonvaultPrintsThem) {
   }
 }
 
-// The list at 0x100 holds 3 songs; words equal to it or inside its 24 bytes are references.
-TEST(References, TheListAndTheWordsInsideItMoveTogether) {
-  ImageBuilder image(0x200);
-  image.PutSongList(0x100, {{0x08000180, 0}, {0x09000180, 0}, {0x08000180, 0}});
-  image.PutU32(0x120, 0x0A000000);  // the entry after the terminator: never counted
-  image.PutU32(0x00, 0x08000100).PutU32(0x04, 0x080000FF).PutU32(0x08, 0x08000101);
-  image.PutU32(0x0C, 0x08000117).PutU32(0x10, 0x08000118).PutU32(0x16, 0x08000100);
+// The list at 0x1000 holds 3 songs. A word equal to it is a reference; one inside it only where
+// it points at an entry's header word or player field and code loads it with a PC-relative ldr.
+TEST(References, WordsInsideTheListMoveOnlyWhereCodeLoadsThem) {
+  ImageBuilder image(0x1200);
+  image.PutSongList(0x1000, {{0x08001100, 0}, {0x09001100, 0}, {0x08001100, 0}});
+  image.PutU32(0x1020, 0x0A000000);  // the entry after the terminator: never counted
+  image.PutU32(0x000, 0x08001000);   // the list: always
+  // Thumb ldr r0, [pc, #8] at 0x010 loads 0x01C; ldr r7, [pc, #0] at 0x022 loads 0x024.
+  image.PutU8(0x010, 0x02).PutU8(0x011, 0x48).PutU8(0x022, 0x00).PutU8(0x023, 0x4F);
+  image.PutU32(0x01C, 0x0800100C);  // song 1's player field: moves
+  image.PutU32(0x024, 0x08001010);  // song 2's header word: moves
+  // ARM ldrne r1, [pc, #0x100] at 0x030 loads 0x138.
+  image.PutU32(0x030, 0x159F1100).PutU32(0x138, 0x08001004);
+  // Unloaded words inside the list, and loaded ones between fields or outside it, stay.
+  image.PutU32(0x040, 0x08001008);
+  image.PutU8(0x044, 0x01).PutU8(0x045, 0x48);                            // loads 0x04C
+  image.PutU32(0x04C, 0x08001006).PutU32(0x050, 0x08001018);              // between fields; past it
+  image.PutU8(0x060, 0x00).PutU8(0x061, 0x48).PutU32(0x064, 0x08001018);  // past the end
+  image.PutU32(0x068, 0x08000FFC);
   std::FILE* stream = StreamOf(image.bytes());
-  EXPECT_EQ(CountSongs(stream, 0x08000100), 3u);
-  EXPECT_EQ(CountSongs(stream, 0x08000108), 2u);
-  EXPECT_EQ(CountSongs(stream, 0x080001FC), 0u);  // its pointer reads 0 past the end
+  EXPECT_EQ(CountSongs(stream, 0x08001000), 3u);
+  EXPECT_EQ(CountSongs(stream, 0x08001008), 2u);
+  EXPECT_EQ(CountSongs(stream, 0x080011FC), 0u);  // its pointer reads 0 past the end
   static ReferenceList found;
-  ASSERT_TRUE(FindReferences(stream, 0x08000100, 3, 0x09000000, found));
-  ASSERT_EQ(found.count, 3u);  // not 0xFF below, 0x118 past the end, 0x16 off the 4-byte grid
-  EXPECT_EQ(found.items[0].offset, 0x00u);
-  EXPECT_EQ(found.items[0].newValue, 0x09000000u);
-  EXPECT_EQ(found.items[1].offset, 0x08u);
-  EXPECT_EQ(found.items[1].newValue, 0x09000001u);
-  EXPECT_EQ(found.items[2].offset, 0x0Cu);
-  EXPECT_EQ(found.items[2].newValue, 0x09000017u);
+  ASSERT_TRUE(FindReferences(stream, 0x08001000, 3, 0x09000000, found));
+  const Reference want[] = {{0x000, 0x08001000, 0x09000000},
+                            {0x01C, 0x0800100C, 0x0900000C},
+                            {0x024, 0x08001010, 0x09000010},
+                            {0x138, 0x08001004, 0x09000004}};
+  ASSERT_EQ(found.count, 4u);
+  for (uint32_t k = 0; k < 4; ++k) {
+    SCOPED_TRACE(k);
+    EXPECT_EQ(found.items[k].offset, want[k].offset);
+    EXPECT_EQ(found.items[k].oldValue, want[k].oldValue);
+    EXPECT_EQ(found.items[k].newValue, want[k].newValue);
+  }
   std::fclose(stream);
 }
 
