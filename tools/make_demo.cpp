@@ -1,7 +1,7 @@
 // Writes the demo image: a small cartridge image whose audio data exercises every kind of block
-// the tool copies (shared song headers, tracks with address commands, instrument lists with
-// samples, reverse and compressed voices, wave tables, a nested list with a key map, and a nested
-// list that is also a song's), and the words by which a game's code reaches its song list.
+// the tool copies (the music players, shared song headers, tracks with address commands, instrument
+// lists with samples, reverse and compressed voices, wave tables, a nested list with a key map, and
+// a nested list that is also a song's), and the words by which a game's code reaches its song list.
 // Usage: make_demo <output path>
 #include <cmath>
 #include <cstdio>
@@ -52,6 +52,15 @@ int main(int argc, char** argv) {
   ImageBuilder image(0x4000);
   image.PutBytes(0xA0, {'S', 'O', 'N', 'V', 'A', 'U', 'L', 'T', 'D', 'E', 'M', 'O'});
   image.PutSignature(0x200, A(0x400));
+  // The music players, just before the song list, as games place them: the word in front of the
+  // song list pointer names the table; each player has two RAM pointers and its track count.
+  image.PutU32(0x1FC, A(0x3C0));
+  const uint32_t playerTracks[] = {8, 4, 2, 3, 1};
+  for (uint32_t p = 0; p < 5; ++p) {
+    image.PutU32(0x3C0 + 12 * p, 0x03000100 + 0x40 * p)
+        .PutU32(0x3C4 + 12 * p, 0x03001000 + 0x400 * p);
+    image.PutU8(0x3C8 + 12 * p, static_cast<uint8_t>(playerTracks[p]));
+  }
   // The game's code holds the song list's address, and the address of one song's player field,
   // which a Thumb ldr r3, [pc, #16] at 0xF0 loads (code that stops that song's player); the word
   // after them points just past the list's last entry, at something else.

@@ -25,6 +25,18 @@ constexpr char kTrackError[] = "Error: track data runs past the end of the input
 constexpr char kWriteError[] = "Error writing output file";
 constexpr char kRestoreError[] = "Error: the target image could not be restored";
 
+std::FILE* OpenSource(const char* path) {
+  std::FILE* source = OpenFile(path, "rb");
+  // A directory opens on some systems but cannot be read.
+  if (source != nullptr && std::fgetc(source) == EOF && std::ferror(source)) {
+    std::fclose(source);
+    return nullptr;
+  }
+  return source;
+}
+
+}  // namespace
+
 const char* TransferErrorMessage(TransferResult result) {
   switch (result) {
     case TransferResult::kOutputTooLarge:
@@ -39,18 +51,6 @@ const char* TransferErrorMessage(TransferResult result) {
   }
   return kWriteError;
 }
-
-std::FILE* OpenSource(const char* path) {
-  std::FILE* source = OpenFile(path, "rb");
-  // A directory opens on some systems but cannot be read.
-  if (source != nullptr && std::fgetc(source) == EOF && std::ferror(source)) {
-    std::fclose(source);
-    return nullptr;
-  }
-  return source;
-}
-
-}  // namespace
 
 std::string OutputPathFor(const char* programPath) {
   const std::string program(programPath);

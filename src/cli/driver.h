@@ -8,8 +8,13 @@
 
 #include <string>
 
+#include "transfer/transfer.h"
+
 int RunSonvault(int argc, char** argv);
 
 // The sound bank path for a program started as programPath: everything up to and including its
 // last backslash, then "output.tbnk" (a forward slash is not a separator here).
 std::string OutputPathFor(const char* programPath);
+
+// The error line of a failed transfer (a failed write for anything else).
+const char* TransferErrorMessage(TransferResult result);

@@ -50,6 +50,29 @@ const ProgramInfo kSonvaultPointInfo = {
     "that song list; 1 after an error line.\n"
     "A file named --help or --version is reached as ./--help or ./--version.\n"};
 
+const ProgramInfo kSonvaultSongsInfo = {
+    "sonvault-songs",
+    "Usage: sonvault-songs <image>                              list its songs\n"
+    "       sonvault-songs <source> <target image> <move>...    move songs\n"
+    "       sonvault-songs --help | --version\n"
+    "\n"
+    "Lists the songs of a Game Boy Advance cartridge image or sound bank: its song list,\n"
+    "its music players and their tracks, and for each song its player, tracks,\n"
+    "priority, header, instrument list and the bytes a move of that song appends.\n"
+    "\n"
+    "Moves copy chosen songs of the source, with everything they use, onto the end of\n"
+    "the target image after a y/n question. A move is K=N (song K of the source\n"
+    "replaces song N of the target) or K=new (song K is added after the target's last\n"
+    "song), either with :P to name the player that plays it (3=new:0). Songs are\n"
+    "numbered from 0, in decimal or 0x hexadecimal. A replaced song keeps its place's\n"
+    "player; added songs get a new, longer song list, and the game is pointed at it.\n"
+    "Nothing else below the target's old end changes; a write that fails is undone.\n"
+    "\n"
+    "Every run ends by waiting for one key (Enter), so that a console window stays open.\n"
+    "\n"
+    "Exit status: 0 after a listing, \"Finished\" or \"Aborted\", 1 after an error line.\n"
+    "A file named --help or --version is reached as ./--help or ./--version.\n"};
+
 bool PrintProgramInfo(const ProgramInfo& program, int argc, char** argv) {
   if (argc < 2) return false;
   if (std::strcmp(argv[1], "--help") == 0) {

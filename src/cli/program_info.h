@@ -8,6 +8,7 @@ struct ProgramInfo {
 
 extern const ProgramInfo kSonvaultInfo;
 extern const ProgramInfo kSonvaultPointInfo;
+extern const ProgramInfo kSonvaultSongsInfo;
 
 // When the first argument is exactly "--help" or "--version", prints that text to standard
 // output and returns true; the program then ends with status 0 without reading any input.

@@ -20,7 +20,7 @@ bool IsSignatureAt(const uint8_t* bytes) {
 
 }  // namespace
 
-uint32_t LocateAudioData(std::FILE* stream) {
+uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset) {
   if (std::fseek(stream, 0, SEEK_SET) != 0) return 0;
 
   uint8_t buffer[kChunkSize + kCarry];
@@ -45,7 +45,10 @@ uint32_t LocateAudioData(std::FILE* stream) {
       if (next != at || next + 12 > end) continue;
       // Word 1 at offset 0 has no pointer in front of it: not a match.
       const uint8_t* candidate = buffer + (next - base);
-      if (next >= 4 && IsSignatureAt(candidate)) return LoadU32(candidate - 4);
+      if (next >= 4 && IsSignatureAt(candidate)) {
+        if (pointerOffset != nullptr) *pointerOffset = next - 4;
+        return LoadU32(candidate - 4);
+      }
       next += 4;
     }
     if (got < kChunkSize) return 0;  // end of file inside or before a partial match

@@ -13,3 +13,11 @@ int64_t StreamSize(std::FILE* stream) {
   return static_cast<int64_t>(ftello(stream));
 #endif
 }
+
+bool SeekStream(std::FILE* stream, uint64_t offset) {
+#if defined(_WIN32)
+  return _fseeki64(stream, static_cast<int64_t>(offset), SEEK_SET) == 0;
+#else
+  return fseeko(stream, static_cast<off_t>(offset), SEEK_SET) == 0;
+#endif
+}

@@ -16,3 +16,7 @@ inline void WriteByteUnlocked(std::FILE* stream, uint8_t byte) { putc_unlocked(b
 
 // Size in bytes of an open stream's file, or -1; leaves the stream at its end.
 int64_t StreamSize(std::FILE* stream);
+
+// Sets the stream's position to offset from the start of the file, past 2 GiB too; false when
+// the stream refuses.
+bool SeekStream(std::FILE* stream, uint64_t offset);

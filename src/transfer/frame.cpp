@@ -47,26 +47,29 @@ uint32_t FindSlot(const RelocationTable& table, uint32_t sourceAddress) {
 
 // A write error anywhere so far ends the run at the next phase boundary.
 bool CheckWrites(TransferState& state) {
-  if (std::ferror(state.destination)) state.failure = TransferResult::kWriteFailed;
+  if (state.destination != nullptr && std::ferror(state.destination))
+    state.failure = TransferResult::kWriteFailed;
   return state.failure == TransferResult::kOk;
 }
 
 }  // namespace
 
-TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
-                                 std::FILE* destination, uint32_t baseAddress, bool extractMode) {
-  TransferState state{};
-  state.source = source;
-  state.destination = destination;
+namespace {
+
+// A line of the run's console; a measuring run prints nothing.
+void Announce(const TransferState& state, const char* line) {
+  if (state.destination != nullptr) std::puts(line);
+}
+
+TransferResult Transfer(TransferState& state, uint32_t baseAddress, bool extractMode) {
   state.failure = TransferResult::kOk;
   // The source's end is fixed now, so a source that is also the destination reads the same.
-  const int64_t size = StreamSize(source);
+  const int64_t size = StreamSize(state.source);
   state.sourceSize = size < 0 ? 0 : static_cast<uint64_t>(size);
 
   baseAddress = AlignedBase(baseAddress);
   ClearTable(state.BlockTable);
   ClearTable(state.ListTable);
-  SeekSource(state, songListAddress);
   if (extractMode) {
     // The bank header is the arrangement the locator looks for, so a bank is a valid source.
     WriteSlot(state, FileOffset(baseAddress),
@@ -77,24 +80,51 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
     baseAddress += kBankHeaderSize;
   }
 
-  std::puts("Transferring Song List...");
+  Announce(state, "Transferring Song List...");
   state.OutputCursor = baseAddress | kCartridgeBase;
   if (!TransferSongList(state) || !CheckWrites(state)) return state.failure;
 
-  std::puts("Transferring Song Data...");
-  if (!TransferSongData(state, songListAddress, baseAddress) || !CheckWrites(state)) {
-    return state.failure;
-  }
+  Announce(state, "Transferring Song Data...");
+  if (!TransferSongData(state, baseAddress) || !CheckWrites(state)) return state.failure;
 
-  std::puts("Transferring Instrument Lists...");
+  Announce(state, "Transferring Instrument Lists...");
   if (!TransferInstrumentLists(state) || !CheckWrites(state)) return state.failure;
 
   // Song headers and instrument data never share copies.
   ClearTable(state.BlockTable);
-  std::puts("Transferring Instrument Data...");
+  Announce(state, "Transferring Instrument Data...");
   if (!TransferInstrumentData(state)) return state.failure;
   CheckWrites(state);
   return state.failure;
+}
+
+}  // namespace
+
+TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
+                                 std::FILE* destination, uint32_t baseAddress, bool extractMode,
+                                 const SongSelection* selection) {
+  TransferState state{};
+  state.source = source;
+  state.songListAddress = songListAddress;
+  state.selection = selection;
+  state.destination = destination;
+  return Transfer(state, baseAddress, extractMode);
+}
+
+TransferResult MeasureAudioData(std::FILE* source, uint32_t songListAddress,
+                                const SongSelection* selection, uint32_t& byteCount) {
+  TransferState state{};
+  state.source = source;
+  state.songListAddress = songListAddress;
+  state.selection = selection;
+  const TransferResult result = Transfer(state, kCartridgeBase, false);
+  byteCount = state.OutputCursor - kCartridgeBase;
+  return result;
+}
+
+uint32_t SongEntryAddress(const TransferState& state, uint32_t i) {
+  const uint32_t song = state.selection == nullptr ? i : state.selection->songs[i];
+  return state.songListAddress + 8 * song;
 }
 
 Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
@@ -169,7 +199,7 @@ void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
       whole = false;
     }
   }
-  if (whole) return;
+  if (whole || state.destination == nullptr) return;
   std::fseek(state.destination, static_cast<long>(slotOffset), SEEK_SET);
   WriteU32(state.destination, value);
   state.destinationAtCursor = false;
@@ -189,33 +219,43 @@ void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes
 void FlushSlotBuffer(TransferState& state) {
   SlotBuffer& slots = state.slots;
   if (slots.length == 0) return;
-  std::fseek(state.destination, static_cast<long>(slots.offset), SEEK_SET);
-  std::fwrite(slots.bytes, 1, slots.length, state.destination);
+  if (state.destination != nullptr) {
+    std::fseek(state.destination, static_cast<long>(slots.offset), SEEK_SET);
+    std::fwrite(slots.bytes, 1, slots.length, state.destination);
+  }
   state.destinationAtCursor = false;
   slots.length = 0;
 }
 
 void MoveDestinationToCursor(TransferState& state) {
+  if (state.destination == nullptr) return;
   std::fseek(state.destination, static_cast<long>(FileOffset(state.OutputCursor)), SEEK_SET);
   state.destinationAtCursor = true;
 }
 
 bool AppendU32(TransferState& state, uint32_t value) {
   if (!ReserveOutput(state, 4)) return false;
-  WriteU32(state.destination, value);
+  if (state.destination != nullptr) WriteU32(state.destination, value);
   state.OutputCursor += 4;
   return true;
 }
 
 bool AppendBytes(TransferState& state, const uint8_t* bytes, uint32_t byteCount) {
   if (!ReserveOutput(state, byteCount)) return false;
-  std::fwrite(bytes, 1, byteCount, state.destination);
+  if (state.destination != nullptr) std::fwrite(bytes, 1, byteCount, state.destination);
   state.OutputCursor += byteCount;
   return true;
 }
 
 bool AppendSourceBytes(TransferState& state, uint32_t byteCount) {
   if (!ReserveOutput(state, byteCount)) return false;
+  if (state.destination == nullptr) {
+    // Measuring: the bytes themselves do not matter.
+    state.sourcePosition += byteCount;
+    state.sourceStreamKnown = false;
+    state.OutputCursor += byteCount;
+    return true;
+  }
   unsigned char chunk[kCopyChunk];
   uint32_t left = byteCount;
   while (left > 0) {

@@ -46,10 +46,12 @@ enum class ListShape : uint8_t { kPlain, kDrumKit, kKeySplit };
 // All state of one transfer, owned by the call.
 struct TransferState {
   std::FILE* source;
+  uint32_t songListAddress;
+  const SongSelection* selection;  // null: every song of the list
   uint64_t sourceSize;
   uint64_t sourcePosition;  // file offset of the next source byte
-  std::FILE* destination;
-  uint32_t OutputCursor;  // address of the next byte appended to the output
+  std::FILE* destination;   // null: a measuring run, which writes and prints nothing
+  uint32_t OutputCursor;    // address of the next byte appended to the output
   RelocationTable BlockTable;
   RelocationTable ListTable;
   ListShape listShape[kTableSlots];  // per ListTable slot, as the list was copied
@@ -76,6 +78,9 @@ enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
 // set) when the table is full or the fill leaves the window.
 Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
                      uint32_t slotOffset);
+
+// The source address of entry i of the copy's song list.
+uint32_t SongEntryAddress(const TransferState& state, uint32_t i);
 
 // Source access, positioned by cartridge address; bytes past the source's end read as 0.
 void SeekSource(TransferState& state, uint32_t address);
@@ -125,7 +130,7 @@ inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
 // One byte; inline for the same reason as ReadSourceU8.
 inline bool AppendU8(TransferState& state, uint8_t value) {
   if (!ReserveOutput(state, 1)) return false;
-  WriteU8(state.destination, value);
+  if (state.destination != nullptr) WriteU8(state.destination, value);
   state.OutputCursor += 1;
   return true;
 }

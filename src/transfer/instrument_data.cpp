@@ -29,7 +29,7 @@ bool CopySample(TransferState& state, uint32_t sampleAddress) {
     return AppendU32(state, ReadSourceU32(state)) && AppendU32(state, ReadSourceU32(state));
   }
   const uint32_t length = SampleDataLength(lengthWord);
-  if (length > kLargeSample) std::printf("%X\n", sampleAddress);
+  if (length > kLargeSample && state.destination != nullptr) std::printf("%X\n", sampleAddress);
   // The sound engine reads one byte past plain-length data (it interpolates towards it at the
   // end and at the loop point), so that byte travels with the sample.
   const uint32_t guard = (lengthWord & 0x80000000u) == 0 ? 1 : 0;

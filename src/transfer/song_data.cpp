@@ -57,10 +57,10 @@ bool CopySongHeader(TransferState& state, uint32_t header) {
 
 }  // namespace
 
-bool TransferSongData(TransferState& state, uint32_t songListAddress, uint32_t baseAddress) {
+bool TransferSongData(TransferState& state, uint32_t baseAddress) {
   state.SongHeaderCount = 0;
   for (uint32_t i = 0; i < state.SongCount; ++i) {
-    SeekSource(state, songListAddress + 8 * i);
+    SeekSource(state, SongEntryAddress(state, i));
     const uint32_t header = ReadSourceU32(state);
     const Placement placement =
         PlaceBlock(state, state.BlockTable, header, FileOffset(baseAddress + 8 * i));

@@ -12,6 +12,6 @@
 #include "transfer/frame.h"
 
 // Places the header of each of the SongCount entries of the output song list at baseAddress
-// (the song list of the source at songListAddress) and fills the entries' pointers. Sets
-// SongHeaderCount; the BlockTable then holds the headers in order of first reference.
-bool TransferSongData(TransferState& state, uint32_t songListAddress, uint32_t baseAddress);
+// and fills the entries' pointers. Sets SongHeaderCount; the BlockTable then holds the headers in
+// order of first reference.
+bool TransferSongData(TransferState& state, uint32_t baseAddress);

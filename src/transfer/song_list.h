@@ -7,6 +7,6 @@
 
 #include "transfer/frame.h"
 
-// Copies the list from the source's position to the OutputCursor; sets SongCount and leaves the
-// OutputCursor past the zero entry.
+// Copies the list, or the selected entries of it, to the OutputCursor; sets SongCount and leaves
+// the OutputCursor past the zero entry.
 bool TransferSongList(TransferState& state);

@@ -15,9 +15,23 @@ enum class TransferResult {
   kWriteFailed,     // the destination stream reported a write error
 };
 
+// Songs to copy, by their number in the source's song list, in the order of the copy's list.
+inline constexpr uint32_t kMaxSelectedSongs = 1024;
+struct SongSelection {
+  uint32_t count;
+  uint32_t songs[kMaxSelectedSongs];
+};
+
 // Runs the whole transfer: the base is rounded up to a multiple of 4 and, in extract mode, the
-// 16-byte bank header goes first. Bytes past the end of the source (its size when the call starts)
-// read as 0. On failure the destination holds a partial output that the caller must discard. Leaves
-// both streams at unspecified positions.
+// 16-byte bank header goes first. The copy's song list holds the selected songs (every song of the
+// source's list when selection is null). Bytes past the end of the source (its size when the call
+// starts) read as 0. On failure the destination holds a partial output that the caller must
+// discard. Leaves both streams at unspecified positions.
 TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
-                                 std::FILE* destination, uint32_t baseAddress, bool extractMode);
+                                 std::FILE* destination, uint32_t baseAddress, bool extractMode,
+                                 const SongSelection* selection = nullptr);
+
+// The insert of the selection, run without writing or printing anything: byteCount is how many
+// bytes it appends from a multiple of 4.
+TransferResult MeasureAudioData(std::FILE* source, uint32_t songListAddress,
+                                const SongSelection* selection, uint32_t& byteCount);
