@@ -1,13 +1,13 @@
 // Whole runs of the programs, one test per folder under tests/golden/ (Golden.<folder>, with '_'
 // for '-'). Every run starts in a scratch folder holding examples/demo.gba and the files of in/;
 // args holds the arguments (a second line: the program path, "sonvault" when absent; a path whose
-// name is "sonvault-point" runs that program), typed what is typed at the console, console the
-// transcript, status the exit status and the count of typed characters never read ("-" when the
-// program ran as a process), and out/ every file that is new or different after the run.
-// A case with a conditions file runs the built executable as a process, on POSIX only (elsewhere
-// it is skipped), after these directives, one a line: "resize NAME SIZE", "mkdir NAME", "mkfifo
-// NAME", "chmod NAME OCTAL" ("." is the folder itself), "limit BYTES" (file size limit; a write
-// past it fails), "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's
+// name is "sonvault-point" or "sonvault-songs" runs that program), typed what is typed at the
+// console, console the transcript, status the exit status and the count of typed characters never
+// read ("-" when the program ran as a process), and out/ every file that is new or different after
+// the run. A case with a conditions file runs the built executable as a process, on POSIX only
+// (elsewhere it is skipped), after these directives, one a line: "resize NAME SIZE", "mkdir NAME",
+// "mkfifo NAME", "chmod NAME OCTAL" ("." is the folder itself), "limit BYTES" (file size limit; a
+// write past it fails), "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's
 // rights). Any other line fails the case. The others run in process.
 // With SONVAULT_UPDATE_GOLDEN=1 a case writes console, status and out/ from what the program does.
 #include "cli/driver.h"
@@ -23,6 +23,7 @@
 #include <vector>
 
 #include "point/point.h"
+#include "songs/songs.h"
 #include "support/whole_run.h"
 
 #if !defined(_WIN32)
@@ -68,6 +69,7 @@ Program ProgramFor(const std::string& path) {
   std::string name = path.substr(path.find_last_of("/\\") + 1);
   if (name.size() > 4 && name.substr(name.size() - 4) == ".exe") name.resize(name.size() - 4);
   if (name == "sonvault-point") return {RunSonvaultPoint, SONVAULT_POINT_EXE};
+  if (name == "sonvault-songs") return {RunSonvaultSongs, SONVAULT_SONGS_EXE};
   return {RunSonvault, SONVAULT_EXE};
 }
 

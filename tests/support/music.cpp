@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "image/address.h"
 #include "image/audio_locator.h"
@@ -17,7 +18,18 @@ class MusicComparison {
  public:
   MusicComparison(const Bytes& want, const Bytes& got) : want_(want), got_(got) {}
 
+  // The transfer copies every song's own list before any nested one, and a list keeps the shape
+  // it was first copied in: one that a song names is copied as a song's list however else it is
+  // reached.
+  void SongsOwnList(uint32_t header) {
+    const uint32_t list = Word(want_, header + 4);
+    if (IsCartridgePointer(list)) songLists_.insert(list);
+  }
+
   void SongLists(uint32_t want, uint32_t got) {
+    for (uint32_t k = 0; IsCartridgePointer(Word(want_, want + 8 * k)); ++k) {
+      SongsOwnList(Word(want_, want + 8 * k));
+    }
     uint32_t k = 0;
     for (; IsCartridgePointer(Word(want_, want + 8 * k)); ++k) {
       SCOPED_TRACE("song " + std::to_string(k));
@@ -26,6 +38,8 @@ class MusicComparison {
     }
     EXPECT_FALSE(IsCartridgePointer(Word(got_, got + 8 * k))) << "more songs than the original";
   }
+
+  void Song(uint32_t want, uint32_t got) { SongHeaders(Word(want_, want), Word(got_, got)); }
 
  private:
   static uint32_t Word(const Bytes& image, uint32_t address) {
@@ -71,6 +85,7 @@ class MusicComparison {
 
   void Lists(uint32_t want, uint32_t got, Shape shape = Shape::kPlain, uint32_t keyMap = 0) {
     if (!visited_.insert(want).second) return;
+    if (songLists_.count(want) != 0) shape = Shape::kPlain;
     std::set<uint32_t> named;
     uint32_t reach = shape == Shape::kDrumKit ? 128 : 0;
     for (uint32_t key = 0; shape == Shape::kKeySplit && keyMap != 0 && key < 128; ++key) {
@@ -136,7 +151,19 @@ class MusicComparison {
   const Bytes& want_;
   const Bytes& got_;
   std::set<uint32_t> visited_;
+  std::set<uint32_t> songLists_;
 };
+
+}  // namespace
+
+namespace {
+
+uint32_t SongListOf(const Bytes& image) {
+  std::FILE* stream = StreamOf(image);
+  const uint32_t address = LocateAudioData(stream);
+  std::fclose(stream);
+  return address;
+}
 
 }  // namespace
 
@@ -150,4 +177,20 @@ void ExpectSameMusic(const Bytes& original, const Bytes& image, uint32_t imageSo
   ASSERT_NE(want, 0u);
   ASSERT_NE(got, 0u);
   MusicComparison(original, image).SongLists(want, got);
+}
+
+void ExpectSameSongs(const Bytes& original, const std::vector<uint32_t>& songs, const Bytes& image,
+                     const std::vector<uint32_t>& places) {
+  const uint32_t want = SongListOf(original);
+  const uint32_t got = SongListOf(image);
+  ASSERT_NE(want, 0u);
+  ASSERT_NE(got, 0u);
+  ASSERT_EQ(songs.size(), places.size());
+  MusicComparison comparison(original, image);
+  for (uint32_t song : songs)
+    comparison.SongsOwnList(WordAt(original, FileOffset(want + 8 * song)));
+  for (size_t k = 0; k < songs.size(); ++k) {
+    SCOPED_TRACE("song " + std::to_string(songs[k]));
+    comparison.Song(want + 8 * songs[k], got + 8 * places[k]);
+  }
 }

@@ -1,0 +1,122 @@
+// Songs moved between games: they read in the target as in the source, the target's other songs
+// as before, and below the target's old end only the words that a move names change.
+#include "songs/songs.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/music.h"
+#include "support/streams.h"
+#include "support/whole_run.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string Text(const Bytes& bytes) { return std::string(bytes.begin(), bytes.end()); }
+Bytes BytesOf(const std::string& text) { return Bytes(text.begin(), text.end()); }
+
+// A game with music of its own: two songs, players of 4 and 1 tracks just before its song list,
+// and its code's literal of the list's address at 0x100.
+Bytes Game() {
+  ImageBuilder image(0x1000);
+  image.PutSignature(0x200, 0x08000400).PutU32(0x1FC, 0x080003E0).PutU32(0x100, 0x08000400);
+  image.PutU32(0x3E0, 0x03000000).PutU32(0x3E4, 0x03000100).PutU8(0x3E8, 4);
+  image.PutU32(0x3EC, 0x03000200).PutU32(0x3F0, 0x03000300).PutU8(0x3F4, 1);
+  image.PutSongList(0x400, {{0x08000500, 0x00070000}, {0x08000600, 0x00070001}});
+  image.PutSongHeader(0x500, 0x00000001, 0x08000800, {0x08000700});
+  image.PutSongHeader(0x600, 0x00000001, 0x08000800, {0x08000710});
+  image.PutTrack(0x700, {0xBC, 0x10, 0xB1}).PutTrack(0x710, {0xBD, 0x02, 0xB1});
+  image.PutInstrumentList(0x800, {{0x3C00, 0x08000900, 0}});
+  return image.PutSample(0x900, 16, Pattern(17, 3)).bytes();
+}
+
+std::string Demo() { return ReadFile(fs::path(SONVAULT_SOURCE_DIR) / "examples" / "demo.gba"); }
+
+ToolRun Songs(const fs::path& work, const std::vector<std::string>& args,
+              const std::string& typed) {
+  return RunInProcess(work, args, typed, "sonvault-songs", RunSonvaultSongs);
+}
+
+}  // namespace
+
+TEST(Songs, MovedSongsReadAsInTheSourceAndTheOthersAsBefore) {
+  TempDir work;
+  const Bytes music = BytesOf(Demo());
+  const Bytes game = Game();
+  WriteFile(work / "music.gba", Text(music));
+  WriteFile(work / "game.gba", Text(game));
+  // Demo song 0 replaces song 1; songs 3 and 1 are added on player 0.
+  const ToolRun run =
+      Songs(work.path(), {"music.gba", "game.gba", "0=1", "3=new:0", "1=new:0"}, "y\n\n");
+  ASSERT_EQ(run.status, 0) << run.console;
+  EXPECT_NE(run.console.find("Warning: song 0 has 3 tracks and player 1 plays 1"),
+            std::string::npos);
+  const Bytes moved = BytesOf(ReadFile(work / "game.gba"));
+  ExpectSameSongs(music, {0, 3, 1}, moved, {1, 2, 3});
+  ExpectSameSongs(game, {0}, moved, {0});
+  // Below the old end: the code's literal and the signature's pointer name the new list, and
+  // song 1's header pointer the copy; song 1 keeps its player.
+  std::vector<size_t> changed;
+  for (size_t at = 0; at < game.size(); at += 4) {
+    if (WordAt(game, at) != WordAt(moved, at)) changed.push_back(at);
+  }
+  EXPECT_EQ(changed, (std::vector<size_t>{0x100, 0x200, 0x408}));
+  const uint32_t list = WordAt(moved, 0x200);
+  EXPECT_EQ(WordAt(moved, list - 0x08000000 + 12), 0x00070001u);
+  EXPECT_EQ(WordAt(moved, list - 0x08000000 + 20), 0x00030000u);  // song 3 of the demo, player 0
+  EXPECT_EQ(WordAt(moved, list - 0x08000000 + 32), 0u);           // the terminator
+}
+
+// Each refusal ends the run with its line and status 1, and leaves every file as it was.
+TEST(Songs, RefusedMovesChangeNothing) {
+  const struct {
+    std::vector<std::string> args;
+    const char* line;
+  } rows[] = {
+      {{"music.gba", "game.gba"},
+       "Error: no moves given; write them as 3=5 (song 3 replaces "
+       "song 5), 3=new"},
+      {{"music.gba", "game.gba", "0=x"},
+       "Error: not a move: 0=x (write it as 3=5, 3=new or 3=new:1)"},
+      {{"music.gba", "game.gba", "0=new:65536"},
+       "Error: not a move: 0=new:65536 (write it as 3=5, 3=new or 3=new:1)"},
+      {{"music.gba", "game.gba", "4=0"}, "Error: the source has no song 4 (its songs are 0 to 3)"},
+      {{"music.gba", "game.gba", "0=2"},
+       "Error: the target has no song 2 to replace (its songs are 0 to 1)"},
+      {{"music.gba", "game.gba", "0=1", "0x2=1"}, "Error: song 1 of the target is given two songs"},
+      {{"music.gba", "game.gba", "3=new"},
+       "Error: the target has no player 4 (its players are 0 to 1)"},
+      {{"music.gba", "game.gba", "0=0:2"},
+       "Error: the target has no player 2 (its players are 0 to 1)"},
+      {{"music.gba", "missing.gba", "0=0"}, "Error opening output file"},
+      {{"missing.gba", "game.gba", "0=0"}, "Error opening input file"},
+      {{"plain.bin", "game.gba", "0=0"}, "Could not locate audio data"},
+      {{"music.gba", "plain.bin", "0=0"}, "Could not locate audio data in the target"},
+      {{"music.gba", "full.gba", "0=0"}, "Error: output exceeds the 32 MiB cartridge space"},
+      {{"music.gba", "nearly-full.gba", "0=0"}, "Error: output exceeds the 32 MiB cartridge space"},
+  };
+  TempDir work;
+  WriteFile(work / "music.gba", Demo());
+  WriteFile(work / "game.gba", Text(Game()));
+  WriteFile(work / "plain.bin", std::string(0x100, 'x'));
+  fs::copy_file(work / "game.gba", work / "full.gba");
+  fs::resize_file(work / "full.gba", 0x2000000);
+  fs::copy_file(work / "game.gba", work / "nearly-full.gba");
+  fs::resize_file(work / "nearly-full.gba", 0x2000000 - 0x400);  // the song needs 1172 bytes
+  const std::string game = ReadFile(work / "game.gba");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.line);
+    const ToolRun run = Songs(work.path(), row.args, "y\n\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.console.find(std::string("\n") + row.line + "\n"), std::string::npos)
+        << run.console;
+    EXPECT_EQ(ReadFile(work / "game.gba"), game);
+    EXPECT_EQ(fs::file_size(work / "full.gba"), 0x2000000u);
+    EXPECT_EQ(fs::file_size(work / "nearly-full.gba"), 0x2000000u - 0x400);
+    EXPECT_FALSE(fs::exists(work / "missing.gba"));
+  }
+}
