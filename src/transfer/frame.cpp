@@ -45,10 +45,15 @@ uint32_t FindSlot(const RelocationTable& table, uint32_t sourceAddress) {
   return kTableSlots;
 }
 
-// A write error anywhere so far ends the run at the next phase boundary.
-bool CheckWrites(TransferState& state) {
-  if (std::ferror(state.destination)) state.failure = TransferResult::kWriteFailed;
-  return state.failure == TransferResult::kOk;
+// A read or write error anywhere so far ends the run at the next phase boundary. A read error
+// outranks what the phase reported: the zeros read in place of the data may have misled it.
+bool CheckStreams(TransferState& state, bool phaseOk) {
+  if (std::ferror(state.source)) {
+    state.failure = TransferResult::kReadFailed;
+  } else if (state.failure == TransferResult::kOk && std::ferror(state.destination)) {
+    state.failure = TransferResult::kWriteFailed;
+  }
+  return phaseOk && state.failure == TransferResult::kOk;
 }
 
 }  // namespace
@@ -79,21 +84,20 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
 
   std::puts("Transferring Song List...");
   state.OutputCursor = baseAddress | kCartridgeBase;
-  if (!TransferSongList(state) || !CheckWrites(state)) return state.failure;
+  if (!CheckStreams(state, TransferSongList(state))) return state.failure;
 
   std::puts("Transferring Song Data...");
-  if (!TransferSongData(state, songListAddress, baseAddress) || !CheckWrites(state)) {
+  if (!CheckStreams(state, TransferSongData(state, songListAddress, baseAddress))) {
     return state.failure;
   }
 
   std::puts("Transferring Instrument Lists...");
-  if (!TransferInstrumentLists(state) || !CheckWrites(state)) return state.failure;
+  if (!CheckStreams(state, TransferInstrumentLists(state))) return state.failure;
 
   // Song headers and instrument data never share copies.
   ClearTable(state.BlockTable);
   std::puts("Transferring Instrument Data...");
-  if (!TransferInstrumentData(state)) return state.failure;
-  CheckWrites(state);
+  CheckStreams(state, TransferInstrumentData(state));
   return state.failure;
 }
 
@@ -142,9 +146,10 @@ bool SkipSourceTo(TransferState& state, uint64_t offset) {
 void SeekSource(TransferState& state, uint32_t address) {
   state.sourcePosition = FileOffset(address);
   if (SkipSourceTo(state, state.sourcePosition)) return;
-  state.sourceStreamKnown =
-      std::fseek(state.source, static_cast<long>(state.sourcePosition), SEEK_SET) == 0;
+  state.sourceStreamKnown = SeekStream(state.source, state.sourcePosition);
   state.sourceStreamOffset = state.sourcePosition;
+  // The bytes read next would come from elsewhere.
+  if (!state.sourceStreamKnown) state.failure = TransferResult::kReadFailed;
 }
 
 uint32_t ReadSourceU32(TransferState& state) {
@@ -158,6 +163,18 @@ uint32_t ReadSourceU32(TransferState& state) {
   return value;
 }
 
+namespace {
+
+// A failed seek is a failed write: nothing is written where the stream happens to stand.
+bool SeekDestination(TransferState& state, uint32_t offset) {
+  state.destinationAtCursor = false;
+  if (SeekStream(state.destination, offset)) return true;
+  state.failure = TransferResult::kWriteFailed;
+  return false;
+}
+
+}  // namespace
+
 void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
   SlotBuffer& slots = state.slots;
   bool whole = true;
@@ -170,9 +187,7 @@ void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
     }
   }
   if (whole) return;
-  std::fseek(state.destination, static_cast<long>(slotOffset), SEEK_SET);
-  WriteU32(state.destination, value);
-  state.destinationAtCursor = false;
+  if (SeekDestination(state, slotOffset)) WriteU32(state.destination, value);
 }
 
 void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes, uint32_t length) {
@@ -189,15 +204,15 @@ void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes
 void FlushSlotBuffer(TransferState& state) {
   SlotBuffer& slots = state.slots;
   if (slots.length == 0) return;
-  std::fseek(state.destination, static_cast<long>(slots.offset), SEEK_SET);
-  std::fwrite(slots.bytes, 1, slots.length, state.destination);
-  state.destinationAtCursor = false;
+  if (SeekDestination(state, slots.offset)) {
+    std::fwrite(slots.bytes, 1, slots.length, state.destination);
+  }
   slots.length = 0;
 }
 
-void MoveDestinationToCursor(TransferState& state) {
-  std::fseek(state.destination, static_cast<long>(FileOffset(state.OutputCursor)), SEEK_SET);
-  state.destinationAtCursor = true;
+bool MoveDestinationToCursor(TransferState& state) {
+  state.destinationAtCursor = SeekDestination(state, FileOffset(state.OutputCursor));
+  return state.destinationAtCursor;
 }
 
 bool AppendU32(TransferState& state, uint32_t value) {
