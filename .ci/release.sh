@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The release archives: builds them twice (make release), from two fresh clones of this commit
-# in two folders of different depth, at different times and with a different umask and time
-# zone, and fails on any byte difference, naming the archive and the member that differs. Then
+# in two folders of different depth, at different times and with a different umask (022, then
+# 077: the second build's files lack every group and world bit) and time zone, and fails on any
+# byte difference, naming the archive and the member that differs. Then
 # checks what is in them: the Linux programs are static and answer --version with the version
 # in the archive names, the manual pages are clean under groff and mandoc, the Windows zip holds
 # the .exe files and CRLF texts, and SHA256SUMS matches.
@@ -27,11 +28,12 @@ for clone in "$first" "$second"; do
 done
 
 echo "== first release build, in $first"
-make -C "$first" release >"$work/first.log" 2>&1 || { cat "$work/first.log"; exit 1; }
+(umask 022 && make -C "$first" release) >"$work/first.log" 2>&1 ||
+  { cat "$work/first.log"; exit 1; }
 tail -n 6 "$work/first.log"
 sleep 2  # a second later at least, so that no clock time can hide
 echo "== second release build, in $second"
-(umask 002 && TZ=Pacific/Auckland make -C "$second" release) >"$work/second.log" 2>&1 ||
+(umask 077 && TZ=Pacific/Auckland make -C "$second" release) >"$work/second.log" 2>&1 ||
   { cat "$work/second.log"; exit 1; }
 
 echo "== the two builds, byte for byte"

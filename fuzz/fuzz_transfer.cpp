@@ -54,7 +54,7 @@ std::FILE* NewFile() {
 // Writes the target's pattern over [from, from + count), or checks that it is still there.
 bool TargetPattern(std::FILE* file, uint64_t from, uint32_t count, bool check) {
   uint8_t bytes[kCheckedSpan];
-  std::fseek(file, static_cast<long>(from), SEEK_SET);
+  SeekStream(file, from);
   if (check && std::fread(bytes, 1, count, file) != count) return false;
   for (uint32_t k = 0; k < count; ++k) {
     const auto want = static_cast<uint8_t>((from + k) * 31 + 7);
@@ -102,7 +102,7 @@ void CheckBank(std::FILE* bank) {
   constexpr uint32_t kBankSongList = kCartridgeBase + 0x10;
   Check(LocateAudioData(bank) == kBankSongList, "the bank's song list is not found");
   const int64_t size = StreamSize(bank);
-  std::fseek(bank, 0x10, SEEK_SET);
+  SeekStream(bank, 0x10);
   for (int64_t at = 0x10;; at += 8) {
     Check(at + 8 <= size, "the bank's song list has no end");
     const uint32_t header = ReadU32(bank);

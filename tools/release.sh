@@ -9,11 +9,11 @@
 # The build works on a copy of the commit's files in build-release/, so uncommitted changes are
 # not in the archives. The archives are the same bytes on every run for the same commit: every
 # date is the commit's (SOURCE_DATE_EPOCH), no folder of this machine gets into a binary, and
-# members are sorted, owned by 0:0 and fixed in mode. Installs what it lacks with apt-get.
+# members are sorted, owned by 0:0 and fixed in mode (755 for folders and programs, 644 for the
+# rest), whatever the caller's umask. Installs what it lacks with apt-get.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 started=$SECONDS
-umask 022
 export LC_ALL=C TZ=UTC
 # Started from make: keep the build's own make quiet about folders.
 unset MAKEFLAGS MFLAGS MAKELEVEL
@@ -60,7 +60,7 @@ options=(-DCMAKE_BUILD_TYPE=Release -DSONVAULT_TESTS=OFF -DSONVAULT_REPRODUCIBLE
 # tarball <folder>: a .tar.gz of the folder, beside it, that depends on its files alone.
 tarball() {
   tar -C "$(dirname "$1")" --sort=name --owner=0 --group=0 --numeric-owner \
-    --mtime="@$SOURCE_DATE_EPOCH" --mode=go-w --format=gnu -cf - "$(basename "$1")" |
+    --mtime="@$SOURCE_DATE_EPOCH" --mode=u=rwX,go=rX --format=gnu -cf - "$(basename "$1")" |
     gzip -n -9 >"$dist/$(basename "$1").tar.gz"
 }
 

@@ -21,13 +21,12 @@ bool CloseStream(std::FILE*& stream, bool keep) {
 bool OpenBank(const std::string& path, Destination& destination) {
   destination.path = path;
   destination.partialPath = path + kPartialSuffix;
-  // Existence is the file system's answer: a bank that cannot be read is still there.
-  const bool existed = PathExists(path.c_str());
-  std::FILE* probe = OpenFile(path.c_str(), "ab");
-  if (probe == nullptr) return false;
-  std::fclose(probe);
-  if (!existed) RemoveFile(path.c_str());
-  destination.stream = OpenFile(destination.partialPath.c_str(), "wb");
+  // Where no bank is (a dangling link included), creating the partial file tests the folder.
+  if (!WritableOrMissing(path.c_str())) return false;
+  // A partial file left by a run that stopped, or a link, or the source itself: a stream open on
+  // it keeps reading its bytes, and the new one never writes through it.
+  RemoveFile(destination.partialPath.c_str());
+  destination.stream = CreateNewFile(destination.partialPath.c_str());
   return destination.stream != nullptr;
 }
 

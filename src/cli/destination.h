@@ -1,6 +1,8 @@
 // Where a run writes, from opening to the end of the run, so that a run that fails changes no
 // file. Extract: the bank is written to "<bank path>.partial" and moved onto the bank path only
 // when whole, so a failed run leaves an earlier bank as it was and the source may be that bank.
+// The partial file is always created new, never written through a file or link already there:
+// that is removed first (on Windows an open file cannot be, so a source of that name is refused).
 // Insert: the target is opened for update and only grows; a failed run cuts it back.
 #pragma once
 
@@ -17,9 +19,9 @@ struct Destination {
   uint64_t oldSize = 0;     // insert only: the target's size when it was opened
 };
 
-// Opens a bank at path. First finds out whether path can be written without changing it (opening
-// it for appending; a file that did not exist before is removed again), then opens the partial
-// file. False, with nothing left open or created, when either fails.
+// Opens a bank at path. First finds out whether a bank already at path can be written without
+// changing it, then removes whatever is at the partial path and creates the partial file anew.
+// False, with nothing left open or created, when either fails.
 bool OpenBank(const std::string& path, Destination& destination);
 
 // Opens the target at path for update and reads its size. False, with nothing left open, when it

@@ -17,6 +17,7 @@ namespace {
 constexpr char kBankFileName[] = "output.tbnk";
 
 constexpr char kOpenInputError[] = "Error opening input file";
+constexpr char kReadInputError[] = "Error reading input file";
 constexpr char kNotFound[] = "Could not locate audio data";
 constexpr char kOpenOutputError[] = "Error opening output file";
 constexpr char kWindowError[] = "Error: output exceeds the 32 MiB cartridge space";
@@ -45,6 +46,8 @@ const char* TransferErrorMessage(TransferResult result) {
       return kTableError;
     case TransferResult::kTrackPastEnd:
       return kTrackError;
+    case TransferResult::kReadFailed:
+      return kReadInputError;
     case TransferResult::kOk:
     case TransferResult::kWriteFailed:
       break;
@@ -68,7 +71,9 @@ int RunSonvault(int argc, char** argv) {
   if (source == nullptr) return Finish(kOpenInputError, kFailure);
 
   const uint32_t songListAddress = LocateAudioData(source);
-  if (songListAddress == 0) return CloseAndFinish(source, kNotFound, kFailure);
+  if (songListAddress == 0) {
+    return CloseAndFinish(source, std::ferror(source) ? kReadInputError : kNotFound, kFailure);
+  }
   std::printf("Input File: %s\n", argv[1]);
   std::printf("Audio data located at: 0x0%X\n\n", songListAddress);
 
@@ -85,15 +90,15 @@ int RunSonvault(int argc, char** argv) {
     if (!OpenTarget(argv[2], destination)) {
       return CloseAndFinish(source, kOpenOutputError, kFailure);
     }
-    baseAddress = static_cast<uint32_t>(destination.oldSize) | kCartridgeBase;
-    // The engine aligns the base; show where the song list really lands.
-    const uint32_t shownAddress = AlignedBase(baseAddress);
     std::printf("Output File: %s\n", argv[2]);
-    std::printf("Inserting audio data at: 0x0%X\n", shownAddress);
+    // A target this large has no address left in the window to show.
     if (destination.oldSize >= kWindowSize) {
       AbandonDestination(destination);
       return CloseAndFinish(source, kWindowError, kFailure);
     }
+    baseAddress = static_cast<uint32_t>(destination.oldSize) | kCartridgeBase;
+    // The engine aligns the base; show where the song list really lands.
+    std::printf("Inserting audio data at: 0x0%X\n", AlignedBase(baseAddress));
     if (!AskToProceed()) {
       AbandonDestination(destination);
       std::fclose(source);

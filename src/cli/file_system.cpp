@@ -1,5 +1,7 @@
 #include "cli/file_system.h"
 
+#include <cerrno>
+
 #if defined(_WIN32)
 #include <fcntl.h>
 #include <io.h>
@@ -14,8 +16,6 @@
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
-
-#include <cerrno>
 #endif
 
 #if defined(_WIN32)
@@ -47,8 +47,23 @@ std::FILE* OpenFile(const char* path, const char* mode) {
   return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
-bool PathExists(const char* path) {
-  return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
+std::FILE* CreateNewFile(const char* path) {
+  int fd = -1;
+  const int flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY;
+  if (_wsopen_s(&fd, Wide(path).c_str(), flags, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0) {
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(fd, "wb");
+  if (stream == nullptr) _close(fd);
+  return stream;
+}
+
+bool WritableOrMissing(const char* path) {
+  int fd = -1;
+  const int flags = _O_WRONLY | _O_APPEND | _O_BINARY;
+  const errno_t error = _wsopen_s(&fd, Wide(path).c_str(), flags, _SH_DENYNO, 0);
+  if (error != 0) return error == ENOENT;
+  return _close(fd) == 0;
 }
 
 bool TruncateFile(const char* path, uint64_t size) {
@@ -62,7 +77,9 @@ bool TruncateFile(const char* path, uint64_t size) {
 }
 
 bool MoveFileOnto(const char* from, const char* to) {
-  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+  // Without write-through the move may return before it is on the disk.
+  const DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), flags) != 0;
 }
 
 bool RemoveFile(const char* path) { return _wremove(Wide(path).c_str()) == 0; }
@@ -99,10 +116,19 @@ int RunWithUtf8Arguments(int (*run)(int, char**), int argc, wchar_t** argv) {
 
 std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
 
-// A link counts, even one that leads nowhere: it is there, and the probe must not remove it.
-bool PathExists(const char* path) {
-  struct stat status;
-  return lstat(path, &status) == 0;
+std::FILE* CreateNewFile(const char* path) {
+  // O_EXCL fails on any link, even one that leads nowhere.
+  const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL, 0666);
+  if (fd == -1) return nullptr;
+  std::FILE* stream = fdopen(fd, "wb");
+  if (stream == nullptr) close(fd);
+  return stream;
+}
+
+bool WritableOrMissing(const char* path) {
+  const int fd = open(path, O_WRONLY | O_APPEND);
+  if (fd == -1) return errno == ENOENT;
+  return close(fd) == 0;
 }
 
 bool TruncateFile(const char* path, uint64_t size) {

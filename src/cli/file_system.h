@@ -11,8 +11,13 @@
 // fopen with a UTF-8 path.
 std::FILE* OpenFile(const char* path, const char* mode);
 
-// True when something exists at path, whether or not it can be read.
-bool PathExists(const char* path);
+// Creates a new file at path and opens it for writing ("wb"); nullptr when anything (a file, a
+// link, even one that leads nowhere) is there already, so no other file is ever written through it.
+std::FILE* CreateNewFile(const char* path);
+
+// True when the file at path (a link followed) opens for writing, or when there is none; creates
+// and changes nothing.
+bool WritableOrMissing(const char* path);
 
 // Cuts (or extends) the file at path to size bytes.
 bool TruncateFile(const char* path, uint64_t size);

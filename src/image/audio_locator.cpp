@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
+#include "image/platform.h"
 #include "image/stream_io.h"
 
 namespace {
@@ -21,7 +22,7 @@ bool IsSignatureAt(const uint8_t* bytes) {
 }  // namespace
 
 uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset) {
-  if (std::fseek(stream, 0, SEEK_SET) != 0) return 0;
+  if (!SeekStream(stream, 0)) return 0;
 
   uint8_t buffer[kChunkSize + kCarry];
   size_t kept = 0;    // bytes carried over at the front of the buffer

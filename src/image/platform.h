@@ -1,4 +1,5 @@
-// The stream calls the engine needs beyond standard C: unlocked single bytes and a file's size.
+// The stream calls the engine needs beyond standard C: unlocked single bytes, 64-bit seeks and a
+// file's size.
 #pragma once
 
 #include <cstdint>
@@ -14,9 +15,9 @@ inline int ReadByteUnlocked(std::FILE* stream) { return getc_unlocked(stream); }
 inline void WriteByteUnlocked(std::FILE* stream, uint8_t byte) { putc_unlocked(byte, stream); }
 #endif
 
+// Moves the stream to file offset offset (a long is 32 bits on Windows); false when it fails,
+// and then nothing may be read or written before the next seek that succeeds.
+bool SeekStream(std::FILE* stream, uint64_t offset);
+
 // Size in bytes of an open stream's file, or -1; leaves the stream at its end.
 int64_t StreamSize(std::FILE* stream);
-
-// Sets the stream's position to offset from the start of the file, past 2 GiB too; false when
-// the stream refuses.
-bool SeekStream(std::FILE* stream, uint64_t offset);

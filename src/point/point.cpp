@@ -8,6 +8,7 @@
 #include "cli/program_info.h"
 #include "image/address.h"
 #include "image/audio_locator.h"
+#include "image/platform.h"
 #include "image/stream_io.h"
 #include "point/references.h"
 #include "version.h"
@@ -55,7 +56,7 @@ const char* ListError(std::FILE* image, uint64_t imageSize, uint32_t address) {
     return kOutside;
   }
   if (address % 4 != 0) return kMisaligned;
-  std::fseek(image, static_cast<long>(FileOffset(address)), SEEK_SET);
+  if (!SeekStream(image, FileOffset(address))) return kReadError;
   const uint32_t header = ReadU32(image);
   if (!IsCartridgePointer(header) || FileOffset(header) >= imageSize) return kNotASong;
   return nullptr;
@@ -86,7 +87,10 @@ int RunSonvaultPoint(int argc, char** argv) {
   const uint64_t imageSize = static_cast<uint64_t>(size);
 
   const uint32_t current = LocateAudioData(image);
-  if (current == 0) return CloseAndFinish(image, kNotFound, kFailure);
+  // Only an address in the image names a list whose references can be moved.
+  if (!IsCartridgePointer(current) || FileOffset(current) >= imageSize) {
+    return CloseAndFinish(image, kNotFound, kFailure);
+  }
   const uint32_t currentSongs = CountSongs(image, current);
   std::printf("Image File: %s\n", argv[1]);
   std::printf("Song list now at: 0x%08X (%u %s)\n", current, currentSongs, Songs(currentSongs));
@@ -122,9 +126,16 @@ int RunSonvaultPoint(int argc, char** argv) {
   }
   DrainAnswerLine();
   std::puts("Pointing the game at the new song list...");
-  const WriteOutcome outcome = WriteReferences(image, references);
-  const bool closed = std::fclose(image) == 0;
-  if (outcome == WriteOutcome::kWritten && closed) return Finish("Finished", kSuccess);
+  WriteOutcome outcome = WriteReferences(image, references);
+  if (std::fclose(image) != 0 && outcome == WriteOutcome::kWritten) {
+    // The new words are on the disk, yet the run fails: they go back through a new stream, whose
+    // own close has nothing left to write.
+    std::FILE* again = OpenFile(argv[1], "r+b");
+    outcome =
+        again == nullptr ? WriteOutcome::kFailedNotRestored : RestoreReferences(again, references);
+    if (again != nullptr) std::fclose(again);
+  }
+  if (outcome == WriteOutcome::kWritten) return Finish("Finished", kSuccess);
   if (outcome == WriteOutcome::kFailedNotRestored) {
     std::puts(kWriteError);
     return Finish(kRestoreError, kFailure);

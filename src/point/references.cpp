@@ -6,6 +6,7 @@
 
 #include "cli/file_system.h"
 #include "image/address.h"
+#include "image/platform.h"
 #include "image/stream_io.h"
 
 namespace {
@@ -51,20 +52,24 @@ bool IsEntryReference(uint32_t word, uint32_t current, uint64_t listEnd, const u
   return IsLoadedByCode(bytes, at);
 }
 
-bool Seek(std::FILE* image, uint32_t offset) {
-  return std::fseek(image, static_cast<long>(offset), SEEK_SET) == 0;
-}
+bool Seek(std::FILE* image, uint32_t offset) { return SeekStream(image, offset); }
 
 // Writes each reference's new value, or its old one where it no longer holds that, and waits for
-// the words to reach the disk.
+// the words to reach the disk. A word whose seek fails is not written: it would land elsewhere.
 bool WriteWords(std::FILE* image, const ReferenceList& references, bool newValues) {
   bool ok = true;
   for (uint32_t k = 0; k < references.count; ++k) {
     const Reference& reference = references.items[k];
     const uint32_t value = newValues ? reference.newValue : reference.oldValue;
-    ok = Seek(image, reference.offset) && ok;
+    if (!Seek(image, reference.offset)) {
+      ok = false;
+      continue;
+    }
     if (!newValues && ReadU32(image) == value) continue;
-    ok = Seek(image, reference.offset) && ok;
+    if (!Seek(image, reference.offset)) {
+      ok = false;
+      continue;
+    }
     WriteU32(image, value);
   }
   return FlushToDisk(image) && !std::ferror(image) && ok;
@@ -134,6 +139,10 @@ bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint
 
 WriteOutcome WriteReferences(std::FILE* image, const ReferenceList& references) {
   if (WriteWords(image, references, true)) return WriteOutcome::kWritten;
+  return RestoreReferences(image, references);
+}
+
+WriteOutcome RestoreReferences(std::FILE* image, const ReferenceList& references) {
   std::clearerr(image);
   WriteWords(image, references, false);
   std::clearerr(image);

@@ -40,7 +40,10 @@ bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint
 
 enum class WriteOutcome { kWritten, kFailedRestored, kFailedNotRestored };
 
-// Writes every reference's new value and waits until they are on the disk. When a write or the
-// wait fails, writes back the old values where they changed and reads them all back:
-// kFailedRestored when the image is as it was.
+// Writes every reference's new value and waits until they are on the disk. When a seek, a write
+// or the wait fails, restores the old values as RestoreReferences does.
 WriteOutcome WriteReferences(std::FILE* image, const ReferenceList& references);
+
+// Writes back the old values where they changed, waits for the disk and reads them all back:
+// kFailedRestored when the image is as it was (a word that cannot be reached counts as not).
+WriteOutcome RestoreReferences(std::FILE* image, const ReferenceList& references);

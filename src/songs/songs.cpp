@@ -344,6 +344,14 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   }
   const Ending ending = EndDestination(destination, result);
   if (ending.result == TransferResult::kOk) return Finish("Finished", kSuccess);
+  if (result == TransferResult::kOk) {
+    // The words went to the disk, but closing the target failed: they go back through a new
+    // stream, as the tail was cut off.
+    std::FILE* again = OpenFile(argv[2], "r+b");
+    outcome =
+        again == nullptr ? WriteOutcome::kFailedNotRestored : RestoreReferences(again, run.words);
+    if (again != nullptr) std::fclose(again);
+  }
   if (ending.restored && outcome != WriteOutcome::kFailedNotRestored) {
     return Finish(TransferErrorMessage(ending.result), kFailure);
   }

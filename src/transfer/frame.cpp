@@ -45,11 +45,16 @@ uint32_t FindSlot(const RelocationTable& table, uint32_t sourceAddress) {
   return kTableSlots;
 }
 
-// A write error anywhere so far ends the run at the next phase boundary.
-bool CheckWrites(TransferState& state) {
-  if (state.destination != nullptr && std::ferror(state.destination))
+// A read or write error anywhere so far ends the run at the next phase boundary. A read error
+// outranks what the phase reported: the zeros read in place of the data may have misled it.
+bool CheckStreams(TransferState& state, bool phaseOk) {
+  if (std::ferror(state.source)) {
+    state.failure = TransferResult::kReadFailed;
+  } else if (state.failure == TransferResult::kOk && state.destination != nullptr &&
+             std::ferror(state.destination)) {
     state.failure = TransferResult::kWriteFailed;
-  return state.failure == TransferResult::kOk;
+  }
+  return phaseOk && state.failure == TransferResult::kOk;
 }
 
 }  // namespace
@@ -82,19 +87,18 @@ TransferResult Transfer(TransferState& state, uint32_t baseAddress, bool extract
 
   Announce(state, "Transferring Song List...");
   state.OutputCursor = baseAddress | kCartridgeBase;
-  if (!TransferSongList(state) || !CheckWrites(state)) return state.failure;
+  if (!CheckStreams(state, TransferSongList(state))) return state.failure;
 
   Announce(state, "Transferring Song Data...");
-  if (!TransferSongData(state, baseAddress) || !CheckWrites(state)) return state.failure;
+  if (!CheckStreams(state, TransferSongData(state, baseAddress))) return state.failure;
 
   Announce(state, "Transferring Instrument Lists...");
-  if (!TransferInstrumentLists(state) || !CheckWrites(state)) return state.failure;
+  if (!CheckStreams(state, TransferInstrumentLists(state))) return state.failure;
 
   // Song headers and instrument data never share copies.
   ClearTable(state.BlockTable);
   Announce(state, "Transferring Instrument Data...");
-  if (!TransferInstrumentData(state)) return state.failure;
-  CheckWrites(state);
+  CheckStreams(state, TransferInstrumentData(state));
   return state.failure;
 }
 
@@ -172,9 +176,10 @@ bool SkipSourceTo(TransferState& state, uint64_t offset) {
 void SeekSource(TransferState& state, uint32_t address) {
   state.sourcePosition = FileOffset(address);
   if (SkipSourceTo(state, state.sourcePosition)) return;
-  state.sourceStreamKnown =
-      std::fseek(state.source, static_cast<long>(state.sourcePosition), SEEK_SET) == 0;
+  state.sourceStreamKnown = SeekStream(state.source, state.sourcePosition);
   state.sourceStreamOffset = state.sourcePosition;
+  // The bytes read next would come from elsewhere.
+  if (!state.sourceStreamKnown) state.failure = TransferResult::kReadFailed;
 }
 
 uint32_t ReadSourceU32(TransferState& state) {
@@ -188,6 +193,18 @@ uint32_t ReadSourceU32(TransferState& state) {
   return value;
 }
 
+namespace {
+
+// A failed seek is a failed write: nothing is written where the stream happens to stand.
+bool SeekDestination(TransferState& state, uint32_t offset) {
+  state.destinationAtCursor = false;
+  if (SeekStream(state.destination, offset)) return true;
+  state.failure = TransferResult::kWriteFailed;
+  return false;
+}
+
+}  // namespace
+
 void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
   SlotBuffer& slots = state.slots;
   bool whole = true;
@@ -200,9 +217,7 @@ void WriteSlot(TransferState& state, uint32_t slotOffset, uint32_t value) {
     }
   }
   if (whole || state.destination == nullptr) return;
-  std::fseek(state.destination, static_cast<long>(slotOffset), SEEK_SET);
-  WriteU32(state.destination, value);
-  state.destinationAtCursor = false;
+  if (SeekDestination(state, slotOffset)) WriteU32(state.destination, value);
 }
 
 void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes, uint32_t length) {
@@ -219,18 +234,17 @@ void OpenSlotBuffer(TransferState& state, uint32_t address, const uint8_t* bytes
 void FlushSlotBuffer(TransferState& state) {
   SlotBuffer& slots = state.slots;
   if (slots.length == 0) return;
-  if (state.destination != nullptr) {
-    std::fseek(state.destination, static_cast<long>(slots.offset), SEEK_SET);
+  if (state.destination != nullptr && SeekDestination(state, slots.offset)) {
     std::fwrite(slots.bytes, 1, slots.length, state.destination);
   }
-  state.destinationAtCursor = false;
   slots.length = 0;
 }
 
-void MoveDestinationToCursor(TransferState& state) {
-  if (state.destination == nullptr) return;
-  std::fseek(state.destination, static_cast<long>(FileOffset(state.OutputCursor)), SEEK_SET);
-  state.destinationAtCursor = true;
+bool MoveDestinationToCursor(TransferState& state) {
+  // A measuring run has no stream: it stands wherever it needs to.
+  if (state.destination == nullptr) return state.destinationAtCursor = true;
+  state.destinationAtCursor = SeekDestination(state, FileOffset(state.OutputCursor));
+  return state.destinationAtCursor;
 }
 
 bool AppendU32(TransferState& state, uint32_t value) {

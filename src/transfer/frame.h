@@ -82,7 +82,8 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
 // The source address of entry i of the copy's song list.
 uint32_t SongEntryAddress(const TransferState& state, uint32_t i);
 
-// Source access, positioned by cartridge address; bytes past the source's end read as 0.
+// Source access, positioned by cartridge address; bytes past the source's end read as 0. A seek
+// that fails records kReadFailed.
 void SeekSource(TransferState& state, uint32_t address);
 uint32_t ReadSourceU32(TransferState& state);
 
@@ -111,10 +112,11 @@ bool AppendBytes(TransferState& state, const uint8_t* bytes, uint32_t byteCount)
 // Copies byteCount bytes from the source's position to the end of the output.
 bool AppendSourceBytes(TransferState& state, uint32_t byteCount);
 
-void MoveDestinationToCursor(TransferState& state);
+// False (state.failure set) when the seek fails.
+bool MoveDestinationToCursor(TransferState& state);
 
-// Checks that byteCount more bytes stay inside the 32 MiB window (else records the failure) and
-// brings the destination to the cursor.
+// Checks that byteCount more bytes stay inside the 32 MiB window and brings the destination to
+// the cursor; false, with the failure recorded, when either fails.
 inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
   // The cursor started at or above the cartridge bit; its distance from it is the file offset
   // the next byte takes.
@@ -123,8 +125,7 @@ inline bool ReserveOutput(TransferState& state, uint64_t byteCount) {
     state.failure = TransferResult::kOutputTooLarge;
     return false;
   }
-  if (!state.destinationAtCursor) MoveDestinationToCursor(state);
-  return true;
+  return state.destinationAtCursor || MoveDestinationToCursor(state);
 }
 
 // One byte; inline for the same reason as ReadSourceU8.

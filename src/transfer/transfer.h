@@ -12,7 +12,8 @@ enum class TransferResult {
   kOutputTooLarge,  // a byte would land at a file offset past the 32 MiB window
   kTooManyBlocks,   // a 1025th distinct block in one relocation table
   kTrackPastEnd,    // a track stream reaches the end of the source before its end byte
-  kWriteFailed,     // the destination stream reported a write error
+  kWriteFailed,     // the destination stream reported a write error, or a seek in it failed
+  kReadFailed,      // the source stream reported a read error (not its end), or a seek in it failed
 };
 
 // Songs to copy, by their number in the source's song list, in the order of the copy's list.

@@ -1,5 +1,5 @@
 // When a run's output reaches the disk, seen from outside: the built tool runs under strace, which
-// lists its flushes, moves and console writes in order and can make fsync fail (POSIX only).
+// lists its flushes, moves and console writes in order and can make calls fail (POSIX only).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -48,7 +48,11 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
   const std::string eio = " -e inject=fsync:error=EIO", bank = "fsync output.tbnk.partial",
                     move = "rename output.tbnk.partial output.tbnk", ok = "print Finished",
                     failed = "print Error writing output file",
-                    question = "print Are you sure you wish to proceed? (y/n)";
+                    question = "print Are you sure you wish to proceed? (y/n)",
+                    unread = "print Error reading input file";
+  // Only the calls on these files (and the console's) are traced and counted: the locator reads the
+  // source in reads 1 to 3 (the first is the check that it can be read), the transfer after them.
+  const std::string source = " -P demo.gba -P /dev/null", target = " -P target.gba -P /dev/null";
   struct Row {
     const char* name;
     std::string args, inject;  // inject: strace options that make calls fail
@@ -67,7 +71,24 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
        "demo.gba",
        eio + ":when=2",
        {bank, move, "fsync .", failed}},
+      {"extract, the locator cannot read the source",
+       "demo.gba",
+       source + " -e inject=read:error=EIO:when=2",
+       {unread}},
+      {"extract, the transfer cannot read the source",
+       "demo.gba",
+       source + " -e inject=read:error=EIO:when=4+",
+       {unread}},
       {"insert", "demo.gba target.gba", "", {question, "fsync target.gba", ok}},
+      {"insert, the transfer cannot read the source",
+       "demo.gba target.gba",
+       source + " -e inject=read:error=EIO:when=4+",
+       {question, unread}},
+      // Every seek after the one that sized the target fails: nothing lands where the stream stood.
+      {"insert, the target cannot seek",
+       "demo.gba target.gba",
+       target + " -e inject=lseek:error=EIO:when=2+",
+       {question, failed}},
       {"insert, the target cannot be flushed",
        "demo.gba target.gba",
        eio,
@@ -77,6 +98,12 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
       {"point, the image cannot be flushed",
        "demo.gba 0x08000408",
        eio,
+       {question, "fsync demo.gba", "fsync demo.gba", "print Error writing image file"},
+       SONVAULT_POINT_EXE},
+      // The words are on the disk when the close fails: they go back through a new stream.
+      {"point, the image cannot be closed",
+       "demo.gba 0x08000408",
+       source + " -e inject=close:error=EIO:when=1",
        {question, "fsync demo.gba", "fsync demo.gba", "print Error writing image file"},
        SONVAULT_POINT_EXE},
   };
@@ -91,9 +118,10 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
     WriteFile(io / "typed", "y\n");
     // LeakSanitizer cannot run under a tracer.
     const std::string command =
-        "cd '" + work.path().string() + "' && ASAN_OPTIONS=detect_leaks=0 strace -f -qq -y " +
-        "-s 4096 -e signal=none -e trace=fsync,rename,renameat,renameat2,write" + row.inject +
-        " -o '" + (io / "trace").string() + "' '" + row.program + "' " + row.args + " <'" +
+        "cd '" + work.path().string() + "' && ASAN_OPTIONS=detect_leaks=0 strace -f -y -s 4096 " +
+        "--quiet=attach,exit,path-resolution -e signal=none " +
+        "-e trace=fsync,rename,renameat,renameat2,write,read,lseek,close" + row.inject + " -o '" +
+        (io / "trace").string() + "' '" + row.program + "' " + row.args + " <'" +
         (io / "typed").string() + "' >/dev/null";
     const int raw = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(raw));

@@ -3,13 +3,14 @@
 // args holds the arguments (a second line: the program path, "sonvault" when absent; a path whose
 // name is "sonvault-point" or "sonvault-songs" runs that program), typed what is typed at the
 // console, console the transcript, status the exit status and the count of typed characters never
-// read ("-" when the program ran as a process), and out/ every file that is new or different after
-// the run. A case with a conditions file runs the built executable as a process, on POSIX only
-// (elsewhere it is skipped), after these directives, one a line: "resize NAME SIZE", "mkdir NAME",
-// "mkfifo NAME", "chmod NAME OCTAL" ("." is the folder itself), "limit BYTES" (file size limit; a
-// write past it fails), "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's
-// rights). Any other line fails the case. The others run in process.
-// With SONVAULT_UPDATE_GOLDEN=1 a case writes console, status and out/ from what the program does.
+// read ("-" when the program ran as a process), out/ every file that is new or different after the
+// run, and gone the names of the files it removed, one a line. A case with a conditions file runs
+// the built executable as a process, on POSIX only (elsewhere it is skipped), after these
+// directives, one a line: "resize NAME SIZE", "mkdir NAME", "mkfifo NAME", "chmod NAME OCTAL" ("."
+// is the folder itself), "symlink NAME TARGET", "limit BYTES" (file size limit; a write past it
+// fails), "closed N" (starts without descriptors 0 to N-1), "nobody" (without root's rights). Any
+// other line fails the case. The others run in process. With SONVAULT_UPDATE_GOLDEN=1 a case writes
+// console, status and out/ from what the program does.
 #include "cli/driver.h"
 
 #include <gtest/gtest.h>
@@ -43,9 +44,9 @@ std::vector<std::string> Words(const std::string& line) {
 
 // The directives a conditions file may hold, with their word counts.
 bool IsKnownDirective(const std::vector<std::string>& word) {
-  static const std::map<std::string, size_t> kWords = {{"resize", 3}, {"mkdir", 2}, {"mkfifo", 2},
-                                                       {"chmod", 3},  {"limit", 2}, {"closed", 2},
-                                                       {"nobody", 1}};
+  static const std::map<std::string, size_t> kWords = {{"resize", 3}, {"mkdir", 2},   {"mkfifo", 2},
+                                                       {"chmod", 3},  {"symlink", 3}, {"limit", 2},
+                                                       {"closed", 2}, {"nobody", 1}};
   const auto known = word.empty() ? kWords.end() : kWords.find(word[0]);
   return known != kWords.end() && known->second == word.size();
 }
@@ -90,6 +91,7 @@ Launch Prepare(const fs::path& work, const std::string& conditions) {
       fs::resize_file(work / word[1], std::stoull(word[2]));
     if (word.size() == 2 && word[0] == "mkdir") fs::create_directory(work / word[1]);
     if (word.size() == 2 && word[0] == "mkfifo") mkfifo((work / word[1]).c_str(), 0666);
+    if (word.size() == 3 && word[0] == "symlink") fs::create_symlink(word[2], work / word[1]);
     if (word.size() == 3 && word[0] == "chmod") {
       fs::permissions(work / word[1], static_cast<fs::perms>(std::stoi(word[2], nullptr, 8)));
     }
@@ -168,7 +170,18 @@ void GoldenCase::TestBody() {
   const std::string unread = process ? "-" : std::to_string(run.unread);
   const std::string status = std::to_string(run.status) + " " + unread + "\n";
   Files after = FilesIn(work.path());
+  std::string gone;
+  for (auto file = start.begin(); file != start.end();) {
+    if (after.count(file->first) == 1) {
+      ++file;
+      continue;
+    }
+    gone += file->first + "\n";
+    file = start.erase(file);
+  }
   if (update) {
+    fs::remove(golden / "gone");
+    if (!gone.empty()) WriteFile(golden / "gone", gone);
     WriteFile(golden / "console", run.console);
     WriteFile(golden / "status", status);
     fs::remove_all(golden / "out");
@@ -181,6 +194,7 @@ void GoldenCase::TestBody() {
   }
   EXPECT_EQ(run.console, ReadFile(golden / "console"));
   EXPECT_EQ(status, ReadFile(golden / "status"));
+  EXPECT_EQ(gone, ReadFile(golden / "gone"));
   for (const auto& [name, bytes] : FilesIn(golden / "out")) start[name] = bytes;
   ExpectSameFiles(start, after);
 }

@@ -101,4 +101,15 @@ TEST(References, WritesLandWholeOrAreTakenBack) {
   EXPECT_EQ(WriteReferences(readOnly, references), WriteOutcome::kFailedRestored);
   std::fclose(readOnly);
   EXPECT_EQ(ReadFile(dir / "image.gba"), std::string(written.begin(), written.end()));
+
+#if !defined(_WIN32)
+  // A seek that fails writes nothing: a memory stream cannot seek past its end.
+  Bytes memory = written;
+  references.items[1].offset = 0x44;
+  std::FILE* shortStream = fmemopen(memory.data(), memory.size(), "r+b");
+  ASSERT_NE(shortStream, nullptr);
+  EXPECT_EQ(WriteReferences(shortStream, references), WriteOutcome::kFailedNotRestored);
+  std::fclose(shortStream);
+  ExpectSameBytes(written, memory);
+#endif
 }
