@@ -201,12 +201,13 @@ void ShowMoves(std::FILE* source, uint32_t sourceList) {
         move.source, tracks, move.player, plays, plays);
   }
 }
-// Writes the longer song list at listAt: the target's songs as the moves leave them, the added
-// songs, and an entry of zeros, so the next run counts exactly these songs.
-void WriteSongList(std::FILE* target, uint32_t from, uint32_t listAt) {
+// Writes the longer song list at listAt (zeros from from up to it): the target's songs as the
+// moves leave them, the added songs, and an entry of zeros, so the next run counts exactly these
+// songs. False when the stream cannot be moved there.
+bool WriteSongList(std::FILE* target, uint32_t from, uint32_t listAt) {
   const Run& run = gRun;
   const uint32_t* headers = run.headers;
-  SeekStream(target, FileOffset(from));
+  if (!SeekStream(target, FileOffset(from))) return false;
   for (uint32_t at = from; at < listAt; ++at) WriteU8(target, 0);
   for (uint32_t k = 0; k < run.target.count; ++k) {
     uint32_t header = run.target.songs[k].header;
@@ -228,6 +229,7 @@ void WriteSongList(std::FILE* target, uint32_t from, uint32_t listAt) {
   }
   WriteU32(target, 0);
   WriteU32(target, 0);
+  return true;
 }
 
 // The replaced entries' words, behind the references already in gRun.words.
@@ -326,15 +328,17 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   std::fclose(source);
   WriteOutcome outcome = WriteOutcome::kWritten;
   if (result == TransferResult::kOk) {
-    for (uint32_t j = 0; j < run.selection.count; ++j) {
-      SeekStream(target, FileOffset(base + 8 * j));
+    // The copy's song list names each song's header copy.
+    bool ok = true;
+    for (uint32_t j = 0; j < run.selection.count && ok; ++j) {
+      ok = SeekStream(target, FileOffset(base + 8 * j));
       run.headers[j] = ReadU32(target);
     }
-    if (added > 0) {
+    if (ok && added > 0) {
       std::puts("Writing the new song list...");
-      WriteSongList(target, static_cast<uint32_t>(copyEnd), static_cast<uint32_t>(listAt));
+      ok = WriteSongList(target, static_cast<uint32_t>(copyEnd), static_cast<uint32_t>(listAt));
     }
-    if (std::ferror(target)) result = TransferResult::kWriteFailed;
+    if (!ok || std::ferror(target)) result = TransferResult::kWriteFailed;
   }
   if (result == TransferResult::kOk) {
     AddEntryWords();
