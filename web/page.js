@@ -37,6 +37,7 @@
     state: $('state'),
     progress: $('progress'),
     question: $('question'),
+    questionWarning: $('question-warning'),
     questionWhere: $('question-where'),
     proceed: $('proceed'),
     cancel: $('cancel'),
@@ -50,6 +51,19 @@
   };
   const decoder = new TextDecoder();
   const bytesText = (count) => `${count.toLocaleString('en')} bytes`;
+  const questionLine = 'Are you sure you wish to proceed? (y/n)\n';
+
+  // What sonvault-point prints before its question when nothing is amiss; any other line is
+  // news for the user, who then answers the question.
+  const usualPointLines = [
+    /^Sonvault Point, Release /,
+    /^Image File: /,
+    /^Song list now at: 0x[0-9A-F]{8} \(\d+ songs?\)$/,
+    /^New song list at: 0x[0-9A-F]{8} \(\d+ songs?\)$/,
+    /^References to the song list: \d+$/,
+    /^ {2}at 0x[0-9A-F]{8}: 0x[0-9A-F]{8} -> 0x[0-9A-F]{8}( \(inside the list\))?$/,
+    /^Are you sure you wish to proceed\? \(y\/n\)$/,
+  ];
 
   // What each error line of a program means, and what to do about it.
   const explanations = {
@@ -97,6 +111,16 @@
     },
   };
 
+  // sonvault-point's lines the user is asked about, in plain words.
+  function plainWarning(line) {
+    const fewer = /^Warning: the new list has (\d+) songs?, the current one (\d+): the game may start songs past its end$/.exec(line);
+    if (!fewer) return `sonvault-point says: “${line}”`;
+    const [, added, own] = fewer;
+    return `The inserted music has ${added} song${added === '1' ? '' : 's'}, the game's own list ` +
+           `${own}: where the game starts a song past the ${added === '1' ? 'first' : `first ${added}`}, ` +
+           'it reads beyond the end of the new list and may play noise or stop working.';
+  }
+
   let source = null;
   let target = null;
   let busy = false;
@@ -107,6 +131,8 @@
   // The last successful insert, for the pointing step.
   let inserted = null;
   let downloadUrl = null;
+  // A result offered and not yet downloaded: leaving the page asks first.
+  let unsaved = false;
   let progressTimer = null;
 
   // ---- the worker ----
@@ -177,7 +203,13 @@
     error.stopped = true;
     for (const run of runs) run.reject(error);
     if (runs.length === 0 && question) {
-      reset();
+      // The inserted copy waiting to be pointed stays offered.
+      if (question.point) {
+        closeQuestion();
+        ui.point.hidden = false;
+      } else {
+        reset();
+      }
       showStopped(message);
     }
     refresh();
@@ -238,6 +270,7 @@
     downloadUrl = null;
     ui.download.removeAttribute('href');
     ui.download.hidden = true;
+    unsaved = false;
   }
 
   function offerDownload(bytes, name) {
@@ -247,6 +280,7 @@
     ui.download.download = name;
     ui.download.textContent = `Download ${name} (${bytesText(bytes.length)})`;
     ui.download.hidden = false;
+    unsaved = true;
   }
 
   function splitName(name) {
@@ -287,6 +321,13 @@
     conclude(`${said.join(' ')} ${after}`, 'error', result);
   }
 
+  // The failed run's sentence, or a plainer one when the source has no bytes at all.
+  function concludeFailedFrom(chosenSource, result) {
+    if (chosenSource.size > 0) concludeFailed(result);
+    else conclude(`The file is empty: ${chosenSource.name} holds no bytes, so there is no music to ` +
+                  'copy. Choose another source. Nothing is offered for download.', 'error', result);
+  }
+
   function showStopped(message) {
     ui.result.textContent = 'The tool stopped before the end, most likely because the browser ' +
       'ran out of memory. It has been restarted: run it again, or close other tabs first.';
@@ -299,9 +340,8 @@
   function reset() {
     generation++;
     withdrawDownload();
-    question = null;
+    closeQuestion();
     inserted = null;
-    ui.question.hidden = true;
     ui.point.hidden = true;
     ui.console.textContent = '';
     ui.pointConsole.textContent = '';
@@ -320,7 +360,27 @@
     refresh();
   }
 
+  // The question of a program, asked on the page: focus goes to it, y and n answer it.
+  function ask(where, warning = '') {
+    ui.questionWhere.textContent = where;
+    ui.questionWarning.textContent = warning;
+    ui.questionWarning.hidden = !warning;
+    ui.question.setAttribute('aria-describedby',
+                             `${warning ? 'question-warning ' : ''}question-where question-keys`);
+    ui.question.hidden = false;
+    ui.question.focus();
+  }
+
+  function closeQuestion() {
+    question = null;
+    ui.question.hidden = true;
+  }
+
   // ---- runs ----
+
+  // A name starting with "-" could be read as an option (--help): such a file is named through
+  // its folder, as the programs' help says. The page's own text keeps the user's names.
+  const argument = (filePath) => (filePath.startsWith('-') ? `./${filePath}` : filePath);
 
   async function sameBytes(a, b) {
     if (a.size !== b.size) return false;
@@ -338,17 +398,19 @@
   // same image chosen twice is inserted onto itself, as `sonvault game.gba game.gba` does; two
   // different files of one name cannot share a folder, so the source then goes into source/.
   async function commandLine(chosenSource, chosenTarget) {
-    if (!chosenTarget) return { files: [{ path: chosenSource.name, blob: chosenSource }], args: [chosenSource.name] };
+    if (!chosenTarget) {
+      return { files: [{ path: chosenSource.name, blob: chosenSource }], args: [argument(chosenSource.name)] };
+    }
     let sourcePath = chosenSource.name;
     if (chosenTarget.name === chosenSource.name) {
       if (await sameBytes(chosenSource, chosenTarget)) {
-        return { files: [{ path: chosenTarget.name, blob: chosenTarget }], args: [sourcePath, sourcePath] };
+        return { files: [{ path: chosenTarget.name, blob: chosenTarget }], args: [argument(sourcePath), argument(sourcePath)] };
       }
       sourcePath = `source/${chosenSource.name}`;
     }
     return {
       files: [{ path: sourcePath, blob: chosenSource }, { path: chosenTarget.name, blob: chosenTarget }],
-      args: [sourcePath, chosenTarget.name],
+      args: [argument(sourcePath), argument(chosenTarget.name)],
     };
   }
 
@@ -386,7 +448,7 @@
       if (!current()) return;
       showConsole(result);
       if (result.status !== 0 || !result.kept) {
-        concludeFailed(result);
+        concludeFailedFrom(chosen, result);
         return;
       }
       const name = bankName(chosen.name);
@@ -409,27 +471,28 @@
       if (!current()) return;
       const declined = await runTool('sonvault', files, args, 'n\n\n', null);
       if (!current()) return;
-      // Status 0 after answering "n" is "Aborted": the question was asked, and the first key
-      // the tool waited for was the answer, right after it. Anything else failed before it.
-      if (declined.status !== 0) {
+      // The first key the tool waited for is the answer, right after the question. A run that
+      // failed, or ended without asking, stopped before it.
+      const asked = decoder.decode(declined.console.subarray(0, declined.firstRead));
+      if (declined.status !== 0 || !asked.endsWith(questionLine)) {
         showConsole(declined);
-        concludeFailed(declined);
+        concludeFailedFrom(chosenSource, declined);
         return;
       }
-      const asked = decoder.decode(declined.console.subarray(0, declined.firstRead));
       ui.console.textContent = asked;
-      ui.questionWhere.textContent = asked.split('\n').find((line) => line.startsWith('Inserting')) || '';
       question = { files, args, targetName, declined };
-      ui.question.hidden = false;
-      ui.question.focus();
+      ask(asked.split('\n').find((line) => line.startsWith('Inserting')) || '');
     });
   }
 
   function answer(proceed) {
     const asked = question;
     if (!asked || busy) return;
-    question = null;
-    ui.question.hidden = true;
+    closeQuestion();
+    if (asked.point) {
+      answerPoint(asked, proceed);
+      return;
+    }
     if (!proceed) {
       showConsole(asked.declined);
       conclude('Cancelled: nothing was added, and there is nothing to download. Your files are ' +
@@ -460,34 +523,87 @@
   }
 
   // The second program of the flow: it replaces the game's references to its song list by the
-  // address the insert printed. The click is the answer to its question.
+  // address the insert printed. The click is the answer to its question as long as the program
+  // says nothing unusual before it: a first run answered "n" shows what it says, and a warning
+  // turns into the page's question, so the user answers it.
   function point() {
     const from = inserted;
     if (!from || busy) return;
     ui.point.hidden = true;
     guarded(async (current) => {
       const file = { path: from.name, blob: new Blob([from.bytes]) };
-      const result = await runTool('sonvault-point', [file], [from.name, from.address], 'y\n\n', from.name);
+      const args = [argument(from.name), from.address];
+      const declined = await runTool('sonvault-point', [file], args, 'n\n\n', null);
       if (!current()) return;
-      ui.pointConsole.textContent = decoder.decode(result.console);
-      ui.pointConsole.hidden = false;
-      ui.pointHeading.hidden = false;
-      if (result.status !== 0 || !result.kept) {
-        concludeFailed(result, 'sonvault-point',
-                       'The copy with the music added, not pointed, is still the download.');
+      const asked = decoder.decode(declined.console.subarray(0, Math.max(declined.firstRead, 0)));
+      if (declined.status !== 0 || !asked.endsWith(questionLine)) {
+        finishPoint(from, declined, []);
         return;
       }
-      if (!decoder.decode(result.console).endsWith('Finished\n')) {
-        conclude(`The copy of ${from.name} already plays from ${from.address}: nothing was ` +
-                 'changed, and the copy with the music added is still the download.', 'ok', result);
+      const lines = asked.split('\n').filter((line) => line !== '');
+      const unusual = lines.filter((line) => !usualPointLines.some((usual) => usual.test(line)));
+      if (unusual.length === 0) {
+        const accepted = await runTool('sonvault-point', [file], args, 'y\n\n', from.name);
+        if (current()) finishPoint(from, accepted, []);
         return;
       }
-      inserted = null;
-      offerDownload(result.kept, changedName(from.name, true));
-      conclude(`Done: the copy of ${from.name} now plays the inserted music, from its song list at ` +
-               `${from.address}. Your ${from.name} is unchanged; the pointed copy is the download.`,
-               'ok', result);
+      showPointConsole(asked);
+      question = { point: true, from, file, args, declined, unusual };
+      ask(lines.find((line) => line.startsWith('New song list at')) || '',
+          unusual.map(plainWarning).join(' '));
     });
+  }
+
+  function answerPoint(asked, proceed) {
+    const { from } = asked;
+    if (!proceed) {
+      showPointConsole(decoder.decode(asked.declined.console));
+      ui.point.hidden = false;
+      conclude(`Not pointed: the copy of ${from.name} with the music added still plays its own ` +
+               'music, and it is still the download. Your ' + `${from.name} is unchanged.`,
+               'neutral', asked.declined);
+      refresh();
+      return;
+    }
+    guarded(async (current) => {
+      const accepted = await runTool('sonvault-point', [asked.file], asked.args, 'y\n\n', from.name);
+      if (current()) finishPoint(from, accepted, asked.unusual);
+    });
+  }
+
+  function showPointConsole(text) {
+    ui.pointConsole.textContent = text;
+    ui.pointConsole.hidden = false;
+    ui.pointHeading.hidden = false;
+  }
+
+  // unusual: the lines the user was asked about; the result line never calls the run done over
+  // them.
+  function finishPoint(from, result, unusual) {
+    const text = decoder.decode(result.console);
+    showPointConsole(text);
+    const finished = text.endsWith('Finished\n');
+    if (result.status !== 0 || (finished && !result.kept)) {
+      concludeFailed(result, 'sonvault-point',
+                     'The copy with the music added, not pointed, is still the download.');
+      return;
+    }
+    if (!finished) {
+      conclude(`The copy of ${from.name} already plays from ${from.address}: nothing was ` +
+               'changed, and the copy with the music added is still the download.', 'ok', result);
+      return;
+    }
+    inserted = null;
+    offerDownload(result.kept, changedName(from.name, true));
+    const unchanged = `Your ${from.name} is unchanged; the pointed copy is the download.`;
+    if (unusual.length === 0) {
+      conclude(`Done: the copy of ${from.name} now plays the inserted music, from its song list at ` +
+               `${from.address}. ${unchanged}`, 'ok', result);
+    } else {
+      conclude(`Pointed as you chose, despite the warning: the copy of ${from.name} now plays from ` +
+               `the song list at ${from.address}. ${unusual.map(plainWarning).join(' ')} ${unchanged}`,
+               'neutral', result);
+    }
   }
 
   ui.run.addEventListener('click', () => {
@@ -508,6 +624,13 @@
     answer(key === 'y');
   });
   // A link answers Enter only; it looks like a button, so it takes Space as well.
+  ui.download.addEventListener('click', () => { unsaved = false; });
+  // A reload or Back would drop the result: the browser asks first.
+  window.addEventListener('beforeunload', (event) => {
+    if (!unsaved) return;
+    event.preventDefault();
+    event.returnValue = '';
+  });
   ui.download.addEventListener('keydown', (event) => {
     if (event.key !== ' ') return;
     event.preventDefault();
@@ -562,7 +685,10 @@
     }
     let [first, second] = files;
     if (isBank(second) && !isBank(first)) [first, second] = [second, first];
-    const left = files.length > 2 ? ` The other ${files.length - 2} dropped with them were left out.` : '';
+    const others = files.length - 2;
+    const left = others === 0 ? ''
+      : others === 1 ? ' The other one dropped with them was left out.'
+        : ` The other ${others} dropped with them were left out.`;
     choose(first, second,
            `Two files dropped: ${first.name} is the source, ${second.name} the target.${left}`);
   });

@@ -33,6 +33,12 @@ const demo = fs.readFileSync(path.join(root, 'examples/demo.gba'));
 const noise = Buffer.alloc(0x10000);
 for (let i = 0; i < noise.length; i++) noise[i] = (i * 131 + (i >> 8)) & 0xff;
 const odd = Buffer.concat([demo, Buffer.from([0x5a])]);
+// The demo with two more songs in its list: pointing it at the demo's four warns.
+const six = Buffer.from(demo);
+for (const entry of [4, 5]) {
+  six.writeUInt32LE(0x08000500, 0x400 + 8 * entry);
+  six.writeUInt32LE(0x00010001 + entry, 0x404 + 8 * entry);
+}
 
 // ---- the native programs ----
 
@@ -193,10 +199,10 @@ async function nothingToDownload(page) {
 }
 
 // An extract with the source chosen, against the native run.
-async function extractAndCompare(page, name, bytes) {
+async function extractAndCompare(page, name, bytes, arg = name) {
   await page.click('#run');
   const status = await finished(page);
-  const [expected] = runNative({ [name]: bytes }, [native, [name], '\n']).runs;
+  const [expected] = runNative({ [name]: bytes }, [native, [arg], '\n']).runs;
   assert.equal(await text(page, '#console'), expected.transcript);
   assert.equal(status, expected.status);
 }
@@ -252,9 +258,23 @@ describe('runs, against the native programs', () => {
     assert.match(await text(page, '#status'), /^Exit status 0, ran for /);
   }));
 
+  it('reads a source named like an option as a file, and keeps its name', () => withPage({}, async (page) => {
+    await chooseFile(page, 'source', '--help', demo);
+    await extractAndCompare(page, '--help', demo, './--help');
+    assert.match(await text(page, '#result'), /^The sound bank is ready: --help\.tbnk, 1,408 bytes\./);
+    const leaving = () => page.evaluate(() => !window.dispatchEvent(new Event('beforeunload', { cancelable: true })));
+    assert.equal(await leaving(), true, 'a reload would drop the bank without a word');
+    const got = await download(page);
+    assert.equal(got.name, '--help.tbnk');
+    assert.ok(got.bytes.equals(nativeBank), 'the bank differs from the native one');
+    assert.equal(await leaving(), false, 'leaving asks after the download');
+  }));
+
   // Each error line of the tool comes with a plain sentence, and nothing to download.
   const failures = [
     { name: 'a source without audio data', source: ['noise.gba', noise], says: /^No music was found/ },
+    { name: 'an empty source', source: ['empty.gba', Buffer.alloc(0)], target: ['target.gba', demo],
+      says: /^The file is empty: empty\.gba holds no bytes/ },
     { name: 'a target of 32 MiB', source: ['demo.tbnk', nativeBank], target: ['full.gba', Buffer.alloc(windowSize)],
       says: /^The result would not fit in a 32 MiB cartridge/ },
   ];
@@ -288,6 +308,8 @@ describe('runs, against the native programs', () => {
       args: ['source/game.gba', 'game.gba'], download: 'game (music added).gba' },
     { name: 'two different images of one name in another script', source: ['ゲーム.gba', demo],
       target: ['ゲーム.gba', odd], args: ['source/ゲーム.gba', 'ゲーム.gba'], download: 'ゲーム (music added).gba' },
+    { name: 'files named like options', source: ['--help', demo], target: ['--version', odd],
+      args: ['./--help', './--version'], download: '--version (music added)' },
   ];
   for (const { name, source, target, args, download: downloadName } of inserts) {
     it(`inserts ${name}`, () => withPage({}, async (page) => {
@@ -335,6 +357,47 @@ describe('runs, against the native programs', () => {
        assert.match(await text(page, '#result'), /^Done: the copy of target\.gba now plays the inserted music/);
      }));
 
+  // The page answers for the user only when the program says nothing unusual.
+  for (const [answerKey, width, colorScheme] of [['n', 320, 'light'], ['y', 390, 'dark']]) {
+    it(`asks before pointing over a warning, answered ${answerKey}`,
+       { skip: !fs.existsSync(nativePoint) && `no ${nativePoint}` },
+       () => withPage({ colorScheme, viewport: { width, height: 900 } }, async (page) => {
+         const inputs = { 'demo.tbnk': nativeBank, 'six.gba': six };
+         await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
+         await chooseFile(page, 'target', 'six.gba', six);
+         const { where } = await insertAndCompare(page, inputs, ['demo.tbnk', 'six.gba'], 'y');
+         const address = where.split(': ')[1];
+         const expected = runNative(inputs, [native, ['demo.tbnk', 'six.gba'], 'y\n\n'],
+                                    [nativePoint, ['six.gba', address], `${answerKey}\n\n`]);
+         const { transcript } = expected.runs[1];
+         await page.click('#point');
+         await page.waitForSelector('#question', { state: 'visible' });
+         assert.equal(await page.evaluate(() => document.activeElement.id), 'question');
+         assert.equal(await text(page, '#point-console'), transcript.slice(0, transcript.indexOf(question) + question.length));
+         assert.match(await text(page, '#question-warning'), /^The inserted music has 4 songs, the game's own list 6: /);
+         assert.equal(await text(page, '#question-where'), `New song list at: ${address} (4 songs)`);
+         const box = await page.$eval('#point-console', (pre) => [pre.scrollWidth, pre.clientWidth]);
+         assert.ok(box[0] <= box[1], `the console is ${box[0]} px wide inside ${box[1]} px`);
+         await page.screenshot({ path: path.join(shots, `point-warning-${width}-${colorScheme}.png`), fullPage: true });
+
+         await page.keyboard.press(answerKey);
+         const status = await finished(page);
+         assert.equal(await text(page, '#point-console'), transcript);
+         assert.equal(status, expected.runs[1].status);
+         const got = await download(page);
+         assert.ok(got.bytes.equals(expected.file('six.gba')), 'the game differs from the native one');
+         const result = await text(page, '#result');
+         assert.doesNotMatch(result, /Done/);
+         if (answerKey === 'n') {
+           assert.equal(got.name, 'six (music added).gba');
+           assert.match(result, /^Not pointed: /);
+         } else {
+           assert.equal(got.name, 'six (music added, pointed).gba');
+           assert.match(result, /^Pointed as you chose, despite the warning: .* The inserted music has 4 songs/);
+         }
+       }));
+  }
+
   it('handles full-size images', { skip: !fs.existsSync(benchTool) && `no ${benchTool}` }, () => withPage({}, async (page) => {
     const images = fs.mkdtempSync(path.join(work, 'bench-'));
     const made = spawnSync(benchTool, [path.join(images, 'bench.gba'), path.join(images, 'bench-target.gba')]);
@@ -376,7 +439,8 @@ describe('the page for people', () => {
     // Two at once: a bank is the source whatever the order; else the first; Swap turns them.
     const cases = [
       { files: [['game.gba', demo], bank], source: 'demo.tbnk', target: 'game.gba', note: /^Two files dropped: demo\.tbnk is the source, game\.gba the target\.$/ },
-      { files: [['a.gba', demo], ['b.gba', odd], ['c.gba', noise]], source: 'a.gba', target: 'b.gba', note: /The other 1 dropped with them were left out\.$/ },
+      { files: [['a.gba', demo], ['b.gba', odd], ['c.gba', noise], ['d.gba', noise]], source: 'a.gba', target: 'b.gba', note: /\. The other 2 dropped with them were left out\.$/ },
+      { files: [['a.gba', demo], ['b.gba', odd], ['c.gba', noise]], source: 'a.gba', target: 'b.gba', note: /\. The other one dropped with them was left out\.$/ },
     ];
     for (const { files, source, target, note } of cases) {
       assert.ok(await drop(page, '#source-zone', files));
@@ -534,6 +598,7 @@ describe('the page for people', () => {
     let nodes = await tree();
     for (const name of ['Choose source…', 'Choose target…', 'Extract']) assert.ok(find(nodes, 'button', name), `no button ${name}`);
     assert.deepEqual(nodes.filter((node) => node.role === 'button' && !node.name), [], 'unnamed buttons');
+    assert.ok(find(nodes, 'group', 'Console'), 'the console box has no name');
     const result = nodes.find((node) => node.role === 'status' && node.live === 'polite' && node.atomic === true);
     assert.ok(result, 'no atomic polite status for the result');
     assert.ok(nodes.filter((node) => node.live === 'polite').length >= 2, 'the note on dropped files is not live');
