@@ -116,6 +116,34 @@ void CheckBank(std::FILE* bank) {
   std::fclose(again);
 }
 
+// Songs of the list chosen by the input's bytes, copied into a small target: the measure of the
+// selection promises exactly the end and the bytes of that copy.
+void CheckSelection(std::FILE* source, uint32_t songListAddress, const uint8_t* data, size_t size) {
+  const int64_t sourceSize = StreamSize(source);
+  uint32_t songs = 0;
+  while (songs < 64 && FileOffset(songListAddress) + 8 * (songs + 1) <= sourceSize &&
+         SeekStream(source, FileOffset(songListAddress) + 8 * songs) &&
+         IsCartridgePointer(ReadU32(source))) {
+    ++songs;
+  }
+  if (songs == 0) return;
+  static SongSelection selection;
+  selection.count = 1 + static_cast<uint32_t>(size % 4);
+  for (uint32_t k = 0; k < selection.count; ++k) selection.songs[k] = data[(7 * k) % size] % songs;
+  uint32_t bytes = 0;
+  const long before = newCalls;
+  const TransferResult measured = MeasureAudioData(source, songListAddress, &selection, bytes);
+  Check(newCalls == before, "the measure allocated");
+  std::FILE* target = NewFile();
+  Check(ftruncate(fileno(target), kSmallTarget) == 0, "cannot size the target");
+  const TransferResult copied = TransferAudioData(source, songListAddress, target,
+                                                  kSmallTarget | kCartridgeBase, false, &selection);
+  Check(copied == measured, "the measure and the copy of a selection end differently");
+  Check(copied != TransferResult::kOk || StreamSize(target) == kSmallTarget + bytes,
+        "the measure promises other bytes than the copy appends");
+  std::fclose(target);
+}
+
 void* Allocate(std::size_t size) {
   ++newCalls;
   return std::malloc(size == 0 ? 1 : size);
@@ -179,6 +207,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     uint32_t below = 1;
     if (size >= 2) below += static_cast<uint32_t>(data[size - 2] | data[size - 1] << 8);
     Insert(source, songListAddress, kWindowSize - below, growth);
+    CheckSelection(source, songListAddress, data, size);
   }
   std::fclose(source);
   return 0;
