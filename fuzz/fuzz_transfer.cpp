@@ -132,7 +132,7 @@ void CheckSelection(std::FILE* source, uint32_t songListAddress, const uint8_t* 
   for (uint32_t k = 0; k < selection.count; ++k) selection.songs[k] = data[(7 * k) % size] % songs;
   uint32_t bytes = 0;
   const long before = newCalls;
-  const TransferResult measured = MeasureAudioData(source, songListAddress, &selection, bytes);
+  const TransferResult measured = MeasureAudioData(data, size, songListAddress, &selection, bytes);
   Check(newCalls == before, "the measure allocated");
   std::FILE* target = NewFile();
   Check(ftruncate(fileno(target), kSmallTarget) == 0, "cannot size the target");

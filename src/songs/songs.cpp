@@ -47,6 +47,8 @@ struct Run {
   uint32_t copyOf[kMaxMoves];   // per move: its song's entry in the copy's list
   uint32_t headers[kMaxMoves];  // per entry of the copy's list: its song header's copy
   ReferenceList words;          // the words rewritten below the target's old end
+  ImageBytes sourceBytes;
+  ImageBytes targetBytes;
 };
 Run gRun;
 
@@ -77,7 +79,8 @@ int List(std::FILE* image, const char* path) {
   uint64_t pointerOffset = 0;
   const uint32_t listAddress = LocateAudioData(image, &pointerOffset);
   if (listAddress == 0) return CloseAndFinish(image, kNotFound, kFailure);
-  if (!ReadSongTable(image, listAddress, pointerOffset, true, table)) {
+  if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kOpenInputError, kFailure);
+  if (!ReadSongTable(gRun.sourceBytes, listAddress, pointerOffset, true, table)) {
     return CloseAndFinish(image, kTooManySongs, kFailure);
   }
   std::fclose(image);
@@ -170,7 +173,7 @@ uint32_t AddedCount() {
   return added;
 }
 
-void ShowMoves(std::FILE* source, uint32_t sourceList) {
+void ShowMoves(uint32_t sourceList) {
   const Run& run = gRun;
   static SongSelection one;
   one.count = 1;
@@ -180,7 +183,7 @@ void ShowMoves(std::FILE* source, uint32_t sourceList) {
     const SongInfo& song = run.source.songs[move.source];
     one.songs[0] = move.source;
     uint32_t bytes = 0;
-    MeasureAudioData(source, sourceList, &one, bytes);
+    MeasureSongs(run.sourceBytes, sourceList, &one, bytes);
     std::printf("  song %u (%u %s, %u bytes) %s song %u, player %u", move.source, song.tracks,
                 Plural(song.tracks, "track", "tracks"), bytes,
                 move.added ? "is added as" : "replaces", move.place, move.player);
@@ -254,7 +257,8 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   uint64_t pointerOffset = 0;
   const uint32_t sourceList = LocateAudioData(source, &pointerOffset);
   if (sourceList == 0) return CloseAndFinish(source, kNotFound, kFailure);
-  if (!ReadSongTable(source, sourceList, pointerOffset, false, run.source)) {
+  if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kOpenInputError, kFailure);
+  if (!ReadSongTable(run.sourceBytes, sourceList, pointerOffset, false, run.source)) {
     return CloseAndFinish(source, kTooManySongs, kFailure);
   }
   std::printf("Input File: %s\n", argv[1]);
@@ -275,7 +279,8 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   if (destination.oldSize >= kWindowSize) return refuse(kWindowError);
   const uint32_t targetList = LocateAudioData(target, &pointerOffset);
   if (targetList == 0) return refuse(kTargetNotFound);
-  if (!ReadSongTable(target, targetList, pointerOffset, false, run.target)) {
+  if (!ReadImage(target, run.targetBytes)) return refuse(kReadError);
+  if (!ReadSongTable(run.targetBytes, targetList, pointerOffset, false, run.target)) {
     return refuse(kTooManySongs);
   }
   ShowSongList(run.target);
@@ -285,7 +290,7 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   char error[256];
   if (const char* line = ReadMoves(argc, argv, error, sizeof error)) return refuse(line);
   uint32_t bytes = 0;
-  const TransferResult measured = MeasureAudioData(source, sourceList, &run.selection, bytes);
+  const TransferResult measured = MeasureSongs(run.sourceBytes, sourceList, &run.selection, bytes);
   if (measured != TransferResult::kOk) return refuse(TransferErrorMessage(measured));
   const uint32_t base = AlignedBase(static_cast<uint32_t>(destination.oldSize) | kCartridgeBase);
   const uint32_t added = AddedCount();
@@ -306,7 +311,7 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
     return refuse(kTooManyReferences);
   }
 
-  ShowMoves(source, sourceList);
+  ShowMoves(sourceList);
   std::puts("");
   std::printf("Appending %u bytes at: 0x%08X\n", static_cast<uint32_t>(end - base), base);
   if (added > 0) {

@@ -48,7 +48,7 @@ uint32_t FindSlot(const RelocationTable& table, uint32_t sourceAddress) {
 // A read or write error anywhere so far ends the run at the next phase boundary. A read error
 // outranks what the phase reported: the zeros read in place of the data may have misled it.
 bool CheckStreams(TransferState& state, bool phaseOk) {
-  if (std::ferror(state.source)) {
+  if (state.source != nullptr && std::ferror(state.source)) {
     state.failure = TransferResult::kReadFailed;
   } else if (state.failure == TransferResult::kOk && state.destination != nullptr &&
              std::ferror(state.destination)) {
@@ -69,8 +69,10 @@ void Announce(const TransferState& state, const char* line) {
 TransferResult Transfer(TransferState& state, uint32_t baseAddress, bool extractMode) {
   state.failure = TransferResult::kOk;
   // The source's end is fixed now, so a source that is also the destination reads the same.
-  const int64_t size = StreamSize(state.source);
-  state.sourceSize = size < 0 ? 0 : static_cast<uint64_t>(size);
+  if (state.sourceBytes == nullptr) {
+    const int64_t size = StreamSize(state.source);
+    state.sourceSize = size < 0 ? 0 : static_cast<uint64_t>(size);
+  }
 
   baseAddress = AlignedBase(baseAddress);
   ClearTable(state.BlockTable);
@@ -115,10 +117,12 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
   return Transfer(state, baseAddress, extractMode);
 }
 
-TransferResult MeasureAudioData(std::FILE* source, uint32_t songListAddress,
-                                const SongSelection* selection, uint32_t& byteCount) {
+TransferResult MeasureAudioData(const uint8_t* source, uint64_t sourceSize,
+                                uint32_t songListAddress, const SongSelection* selection,
+                                uint32_t& byteCount) {
   TransferState state{};
-  state.source = source;
+  state.sourceBytes = source;
+  state.sourceSize = sourceSize;
   state.songListAddress = songListAddress;
   state.selection = selection;
   const TransferResult result = Transfer(state, kCartridgeBase, false);
@@ -175,7 +179,7 @@ bool SkipSourceTo(TransferState& state, uint64_t offset) {
 
 void SeekSource(TransferState& state, uint32_t address) {
   state.sourcePosition = FileOffset(address);
-  if (SkipSourceTo(state, state.sourcePosition)) return;
+  if (state.sourceBytes != nullptr || SkipSourceTo(state, state.sourcePosition)) return;
   state.sourceStreamKnown = SeekStream(state.source, state.sourcePosition);
   state.sourceStreamOffset = state.sourcePosition;
   // The bytes read next would come from elsewhere.
@@ -183,6 +187,11 @@ void SeekSource(TransferState& state, uint32_t address) {
 }
 
 uint32_t ReadSourceU32(TransferState& state) {
+  if (SourceHolds(state, 4) && state.sourceBytes != nullptr) {
+    const uint32_t value = LoadU32(state.sourceBytes + state.sourcePosition);
+    state.sourcePosition += 4;
+    return value;
+  }
   if (SourceHolds(state, 4)) {
     state.sourcePosition += 4;
     state.sourceStreamOffset += 4;

@@ -46,6 +46,7 @@ enum class ListShape : uint8_t { kPlain, kDrumKit, kKeySplit };
 // All state of one transfer, owned by the call.
 struct TransferState {
   std::FILE* source;
+  const uint8_t* sourceBytes;  // a measuring run's source in memory, read instead of the stream
   uint32_t songListAddress;
   const SongSelection* selection;  // null: every song of the list
   uint64_t sourceSize;
@@ -89,7 +90,12 @@ uint32_t ReadSourceU32(TransferState& state);
 
 // One byte; tracks are copied a byte at a time, so this one is inline.
 inline uint32_t ReadSourceU8(TransferState& state) {
-  if (state.sourcePosition++ >= state.sourceSize) return 0;
+  if (state.sourcePosition >= state.sourceSize) {
+    ++state.sourcePosition;
+    return 0;
+  }
+  if (state.sourceBytes != nullptr) return state.sourceBytes[state.sourcePosition++];
+  ++state.sourcePosition;
   ++state.sourceStreamOffset;
   return ReadU8(state.source);
 }

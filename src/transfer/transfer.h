@@ -32,7 +32,8 @@ TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
                                  std::FILE* destination, uint32_t baseAddress, bool extractMode,
                                  const SongSelection* selection = nullptr);
 
-// The insert of the selection, run without writing or printing anything: byteCount is how many
-// bytes it appends from a multiple of 4.
-TransferResult MeasureAudioData(std::FILE* source, uint32_t songListAddress,
-                                const SongSelection* selection, uint32_t& byteCount);
+// The insert of the selection from a source held in memory (sourceSize bytes), run without
+// writing or printing anything: byteCount is how many bytes it appends from a multiple of 4.
+TransferResult MeasureAudioData(const uint8_t* source, uint64_t sourceSize,
+                                uint32_t songListAddress, const SongSelection* selection,
+                                uint32_t& byteCount);
