@@ -74,6 +74,12 @@ unpack "$dist/sonvault-$version-windows-x86_64.zip" "$check/windows"
 unpack "$dist/sonvault-$version-web.zip" "$check/web"
 linux=$check/linux/sonvault-$version-linux-x86_64
 windows=$check/windows/sonvault-$version-windows-x86_64
+# Every program in both archives, and nothing else.
+programs="sonvault sonvault-point sonvault-songs"
+[ "$(ls "$linux/bin" | xargs)" = "$programs" ] ||
+  { echo "FAIL: the Linux archive holds $(ls "$linux/bin" | xargs)" >&2; failed=1; }
+[ "$(cd "$windows" && ls -- *.exe | sed 's/\.exe$//' | xargs)" = "$programs" ] ||
+  { echo "FAIL: the Windows zip holds $(cd "$windows" && ls -- *.exe | xargs)" >&2; failed=1; }
 for program in "$linux"/bin/*; do
   name=$(basename "$program")
   if ldd "$program" >/dev/null 2>&1; then
