@@ -76,10 +76,10 @@ linux=$check/linux/sonvault-$version-linux-x86_64
 windows=$check/windows/sonvault-$version-windows-x86_64
 # Every program in both archives, and nothing else.
 programs="sonvault sonvault-point sonvault-songs"
-[ "$(ls "$linux/bin" | xargs)" = "$programs" ] ||
-  { echo "FAIL: the Linux archive holds $(ls "$linux/bin" | xargs)" >&2; failed=1; }
-[ "$(cd "$windows" && ls -- *.exe | sed 's/\.exe$//' | xargs)" = "$programs" ] ||
-  { echo "FAIL: the Windows zip holds $(cd "$windows" && ls -- *.exe | xargs)" >&2; failed=1; }
+held=$(ls "$linux/bin" | LC_ALL=C sort | xargs)
+[ "$held" = "$programs" ] || { echo "FAIL: the Linux archive holds $held" >&2; failed=1; }
+held=$(cd "$windows" && ls -- *.exe | sed 's/\.exe$//' | LC_ALL=C sort | xargs)
+[ "$held" = "$programs" ] || { echo "FAIL: the Windows zip holds $held" >&2; failed=1; }
 for program in "$linux"/bin/*; do
   name=$(basename "$program")
   if ldd "$program" >/dev/null 2>&1; then
