@@ -76,6 +76,12 @@ unpack "$dist/sonvault-$version-windows-x86_64.zip" "$check/windows"
 unpack "$dist/sonvault-$version-web.zip" "$check/web"
 linux=$check/linux/sonvault-$version-linux-x86_64
 windows=$check/windows/sonvault-$version-windows-x86_64
+# Every program in both archives, and nothing else.
+programs="sonvault sonvault-point sonvault-songs"
+held=$(ls "$linux/bin" | LC_ALL=C sort | xargs)
+[ "$held" = "$programs" ] || { echo "FAIL: the Linux archive holds $held" >&2; failed=1; }
+held=$(cd "$windows" && ls -- *.exe | sed 's/\.exe$//' | LC_ALL=C sort | xargs)
+[ "$held" = "$programs" ] || { echo "FAIL: the Windows zip holds $held" >&2; failed=1; }
 for program in "$linux"/bin/*; do
   name=$(basename "$program")
   if ldd "$program" >/dev/null 2>&1; then

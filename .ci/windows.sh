@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# The Windows build: cross-compiles sonvault.exe with MinGW-w64, runs the whole test suite under
-# Wine, then runs the Linux and the Windows executables on the same images and fails on any
+# The Windows build: cross-compiles the three programs with MinGW-w64, runs the whole test suite
+# under Wine, then runs the Linux and the Windows executables on the same images and fails on any
 # difference in the files they write, their exit statuses or their transcripts ("\r" aside).
-# Usage: .ci/windows.sh [Linux sonvault, default build/sonvault]
+# Usage: .ci/windows.sh [Linux sonvault, default build/sonvault; the other programs beside it]
 # The images come from the generators built beside the Linux executable (tools/), when present.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -23,12 +23,15 @@ echo "== Windows build"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 build=$PWD/build-win
-# Only system DLLs: sonvault.exe must run with nothing beside it.
-dlls=$(x86_64-w64-mingw32-objdump -p "$build/sonvault.exe" | sed -n 's/.*DLL Name: //p' | sort -u)
-if [ "$(echo $dlls)" != "KERNEL32.dll msvcrt.dll" ]; then
-  echo "sonvault.exe imports: $dlls" >&2
-  exit 1
-fi
+programs=(sonvault.exe sonvault-point.exe sonvault-songs.exe)
+# Only system DLLs: each program must run with nothing beside it.
+for exe in "${programs[@]}"; do
+  dlls=$(x86_64-w64-mingw32-objdump -p "$build/$exe" | sed -n 's/.*DLL Name: //p' | sort -u)
+  if [ "$(echo $dlls)" != "KERNEL32.dll msvcrt.dll" ]; then
+    echo "$exe imports: $dlls" >&2
+    exit 1
+  fi
+done
 
 # One prefix for the whole run: WINEPREFIX when set (a fresh one shows what a new machine does),
 # else one inside the build folder.
@@ -129,8 +132,11 @@ for image in "$work"/images/*.gba; do
     cp "$image" "$work/$side/$name/source.gba"
     cp "$target" "$work/$side/$name/target.gba"
     cp "$work/images/$name.full" "$work/$side/$name/full.gba"
+    # Targets of song moves, a game with a player table: one takes them, one declines.
+    cp examples/demo.gba "$work/$side/$name/moved.gba"
+    cp examples/demo.gba "$work/$side/$name/kept.gba"
   done
-  cp "$build/sonvault.exe" "$build/sonvault-point.exe" "$work/windows/$name/"
+  for exe in "${programs[@]}"; do cp "$build/$exe" "$work/windows/$name/"; done
   run "$name" extract "" source.gba
   run "$name" insert y output.tbnk target.gba
   run "$name" refused n output.tbnk target.gba
@@ -138,6 +144,13 @@ for image in "$work"/images/*.gba; do
   # The target pointed at the music just inserted, the address typed at the prompt.
   at=$(sed -n 's/^Inserting audio data at: //p' "$work/linux/$name/insert.txt")
   program=sonvault-point run "$name" point "$at\ny" target.gba
+  # The songs of the image and of its bank; a replace and an add taken, a move declined, and a
+  # move the full target has no room for.
+  program=sonvault-songs run "$name" songs "" source.gba
+  program=sonvault-songs run "$name" songs-bank "" output.tbnk
+  program=sonvault-songs run "$name" move y source.gba moved.gba 0=1 3=new:4
+  program=sonvault-songs run "$name" move-declined n source.gba kept.gba 2=0 1=new:0
+  program=sonvault-songs run "$name" move-full y source.gba full.gba 0=new:0
   cases+=("$name")
 done
 
@@ -148,16 +161,25 @@ for side in linux windows; do
   cp examples/demo.gba "$work/$side/names/ポケモン.gba"
   cp examples/demo.gba "$work/$side/names/цель.gba"
 done
-cp "$build/sonvault.exe" "$build/sonvault-point.exe" "$work/windows/names/"
+for exe in "${programs[@]}"; do cp "$build/$exe" "$work/windows/names/"; done
 run names extract "" ポケモン.gba
 run names insert y output.tbnk цель.gba
 at=$(sed -n 's/^Inserting audio data at: //p' "$work/linux/names/insert.txt")
 program=sonvault-point run names point y цель.gba "$at"
+program=sonvault-songs run names songs "" ポケモン.gba
+# An add that takes its player from the source's entry.
+program=sonvault-songs run names move y ポケモン.gba цель.gba 3=new
 
 for name in "${cases[@]}"; do
   same "$work/images/$name.full" "$work/windows/$name/full.gba"
+  same examples/demo.gba "$work/windows/$name/kept.gba"
+  if [ "$(tail -n 1 "$work/linux/$name/move.txt")" != 0 ]; then
+    echo "FAIL: $name: the song move was refused" >&2
+    failed=$((failed + 1))
+  fi
   echo "$name: $(stat -c %s "$work/linux/$name/output.tbnk")-byte bank, target" \
-    "$(stat -c %s "$work/linux/$name/target.gba") bytes after insert"
+    "$(stat -c %s "$work/linux/$name/target.gba") bytes after insert," \
+    "$(stat -c %s "$work/linux/$name/moved.gba") after the song moves"
 done
 # Every file the Linux side holds, the Windows side holds with the same bytes.
 for name in "${cases[@]}" names; do

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release archives of the checked-out commit (HEAD) into dist/, all named with the
 # version set in project() in CMakeLists.txt:
-#   sonvault-VERSION-linux-x86_64.tar.gz    both programs statically linked, manual pages, docs
-#   sonvault-VERSION-windows-x86_64.zip     both .exe, README.txt and LICENSE.txt (CRLF)
+#   sonvault-VERSION-linux-x86_64.tar.gz    the three programs statically linked, manual pages, docs
+#   sonvault-VERSION-windows-x86_64.zip     the three .exe, README.txt and LICENSE.txt (CRLF)
 #   sonvault-VERSION-web.zip                the page as static files
 #   sonvault-VERSION-source.tar.gz          the commit's files (git archive)
 #   SHA256SUMS
