@@ -6,6 +6,7 @@
 #include <cstring>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "image/stream_io.h"
 #include "support/streams.h"
@@ -79,17 +80,14 @@ TEST(References, WordsInsideTheListMoveOnlyWhereCodeLoadsThem) {
   EXPECT_EQ(CountSongs(stream, 0x080011FC), 0u);  // its pointer reads 0 past the end
   static ReferenceList found;
   ASSERT_TRUE(FindReferences(stream, 0x08001000, 3, 0x09000000, found));
-  const Reference want[] = {{0x000, 0x08001000, 0x09000000},
-                            {0x01C, 0x0800100C, 0x0900000C},
-                            {0x024, 0x08001010, 0x09000010},
-                            {0x138, 0x08001004, 0x09000004}};
-  ASSERT_EQ(found.count, 4u);
-  for (uint32_t k = 0; k < 4; ++k) {
-    SCOPED_TRACE(k);
-    EXPECT_EQ(found.items[k].offset, want[k].offset);
-    EXPECT_EQ(found.items[k].oldValue, want[k].oldValue);
-    EXPECT_EQ(found.items[k].newValue, want[k].newValue);
+  std::vector<std::vector<uint32_t>> got;
+  for (uint32_t k = 0; k < found.count; ++k) {
+    got.push_back({found.items[k].offset, found.items[k].oldValue, found.items[k].newValue});
   }
+  EXPECT_EQ(got, (std::vector<std::vector<uint32_t>>{{0x000, 0x08001000, 0x09000000},
+                                                     {0x01C, 0x0800100C, 0x0900000C},
+                                                     {0x024, 0x08001010, 0x09000010},
+                                                     {0x138, 0x08001004, 0x09000004}}));
   std::fclose(stream);
 }
 
