@@ -18,7 +18,6 @@
 #include <algorithm>
 #include <cstdlib>
 #include <iterator>
-#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -42,24 +41,6 @@ std::vector<std::string> Words(const std::string& line) {
   return {std::istream_iterator<std::string>(words), {}};
 }
 
-// The directives a conditions file may hold, with their word counts.
-bool IsKnownDirective(const std::vector<std::string>& word) {
-  static const std::map<std::string, size_t> kWords = {{"resize", 3}, {"mkdir", 2},   {"mkfifo", 2},
-                                                       {"chmod", 3},  {"symlink", 3}, {"limit", 2},
-                                                       {"closed", 2}, {"nobody", 1}};
-  const auto known = word.empty() ? kWords.end() : kWords.find(word[0]);
-  return known != kWords.end() && known->second == word.size();
-}
-
-// The first line of conditions that is no directive, or "".
-std::string UnknownDirective(const std::string& conditions) {
-  std::istringstream lines(conditions);
-  for (std::string line; std::getline(lines, line);) {
-    if (!IsKnownDirective(Words(line))) return line;
-  }
-  return "";
-}
-
 struct Program {
   ProgramRun run;
   const char* executable;
@@ -78,8 +59,9 @@ Program ProgramFor(const std::string& path) {
 // Sets up the conditions in work and returns how to start the tool under them: through the shell
 // and util-linux, prlimit for the size limit (SIGXFSZ ignored) and setpriv to drop to "nobody".
 struct Launch {
-  std::string prefix;  // commands the tool runs under
-  std::string closed;  // redirections that close descriptors
+  std::string prefix;   // commands the tool runs under
+  std::string closed;   // redirections that close descriptors
+  std::string unknown;  // the first line that is no directive
 };
 
 Launch Prepare(const fs::path& work, const std::string& conditions) {
@@ -87,20 +69,26 @@ Launch Prepare(const fs::path& work, const std::string& conditions) {
   std::istringstream lines(conditions);
   for (std::string line; std::getline(lines, line);) {
     const std::vector<std::string> word = Words(line);
-    if (word.size() == 3 && word[0] == "resize")
+    const std::string verb = word.empty() ? "" : word[0] + std::to_string(word.size());
+    if (verb == "resize3") {
       fs::resize_file(work / word[1], std::stoull(word[2]));
-    if (word.size() == 2 && word[0] == "mkdir") fs::create_directory(work / word[1]);
-    if (word.size() == 2 && word[0] == "mkfifo") mkfifo((work / word[1]).c_str(), 0666);
-    if (word.size() == 3 && word[0] == "symlink") fs::create_symlink(word[2], work / word[1]);
-    if (word.size() == 3 && word[0] == "chmod") {
+    } else if (verb == "mkdir2") {
+      fs::create_directory(work / word[1]);
+    } else if (verb == "mkfifo2") {
+      mkfifo((work / word[1]).c_str(), 0666);
+    } else if (verb == "symlink3") {
+      fs::create_symlink(word[2], work / word[1]);
+    } else if (verb == "chmod3") {
       fs::permissions(work / word[1], static_cast<fs::perms>(std::stoi(word[2], nullptr, 8)));
-    }
-    if (word.size() == 2 && word[0] == "limit") launch.prefix += " prlimit --fsize=" + word[1];
-    if (word.size() == 2 && word[0] == "closed") {
+    } else if (verb == "limit2") {
+      launch.prefix += " prlimit --fsize=" + word[1];
+    } else if (verb == "closed2") {
       launch.closed = word[1] == "1" ? " 0<&-" : " 0<&- 1>&-";
-    }
-    if (word.size() == 1 && word[0] == "nobody" && geteuid() == 0) {
-      launch.prefix = " setpriv --reuid=65534 --regid=65534 --clear-groups" + launch.prefix;
+    } else if (verb == "nobody1") {
+      if (geteuid() == 0)
+        launch.prefix = " setpriv --reuid=65534 --regid=65534 --clear-groups" + launch.prefix;
+    } else if (launch.unknown.empty()) {
+      launch.unknown = line;
     }
   }
   return launch;
@@ -139,8 +127,6 @@ void GoldenCase::TestBody() {
   const fs::path& golden = golden_;
   const bool process = fs::exists(golden / "conditions");
   const std::string conditions = ReadFile(golden / "conditions");
-  const std::string unknown = UnknownDirective(conditions);
-  ASSERT_EQ(unknown, "") << "unknown directive in conditions";
 #if defined(_WIN32)
   if (process) GTEST_SKIP() << "runs under POSIX conditions";
 #endif
@@ -158,6 +144,7 @@ void GoldenCase::TestBody() {
 #if !defined(_WIN32)
   if (process) {
     const Launch launch = Prepare(work.path(), conditions);
+    ASSERT_EQ(launch.unknown, "") << "unknown directive in conditions";
     start = FilesIn(work.path());
     run = RunAsProcess(work.path(), launch, program.executable, Words(args),
                        ReadFile(golden / "typed"));

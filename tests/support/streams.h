@@ -15,8 +15,7 @@ std::FILE* StreamOf(const Bytes& bytes);
 // The little-endian word at offset, at any alignment (out of range past the end).
 uint32_t WordAt(const Bytes& bytes, size_t offset);
 
-// Fails with the first differing offset, its address in a bank or image, and a few bytes of
-// hex from each side.
+// Fails with the first differing offset.
 void ExpectSameBytes(const Bytes& want, const Bytes& got);
 
 // One in-process transfer: its result, the destination's bytes afterwards, what it printed.

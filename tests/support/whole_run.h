@@ -28,7 +28,7 @@ std::string ReadFile(const std::filesystem::path& path);  // "" when it cannot b
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 
 // Name -> bytes of each file of a directory ("" for a folder or a pipe); ExpectSameFiles names
-// every file that went, appeared or differs, and where it differs.
+// every file that went, appeared or differs.
 using Files = std::map<std::string, std::string>;
 Files FilesIn(const std::filesystem::path& dir);
 void ExpectSameFiles(const Files& want, const Files& got);

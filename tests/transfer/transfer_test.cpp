@@ -34,7 +34,7 @@ Bytes Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target)
 // list with a sample, a wave table and a nested entry whose list names the sample again.
 Bytes EveryKindOfBlock(uint32_t base) {
   ImageBuilder image;
-  image.PutSongList(base + 0x100, {{base + 0x200, 0x11}});
+  image.PutSignature(0x10, base + 0x100).PutSongList(base + 0x100, {{base + 0x200, 0x11}});
   image.PutSongHeader(base + 0x200, 0x01, base + 0x300, {base + 0x280});
   Bytes track = {0xBC, 0xB2};
   for (uint8_t byte : LittleEndian({base + 0x281})) track.push_back(byte);
@@ -90,50 +90,14 @@ Bytes KitAndSplit() {
 
 }  // namespace
 
-// The sound engine reads the song list with word loads: a copy based on an address that is not
-// a multiple of 4 plays nothing, so the gap up to the next one is filled with zeros.
-TEST(Transfer, InsertPutsTheSongListOnTheNextMultipleOfFour) {
-  ImageBuilder source;
-  source.PutSongList(0x08000100, {{0x08000200, 0x11}});
-  source.PutSongHeader(0x08000200, 0, 0x0A000000, {});  // no tracks, its list not followed
-  const struct {
-    size_t targetSize;
-    size_t listOffset;
-  } rows[] = {{0x100, 0x100}, {0x101, 0x104}, {0x102, 0x104}, {0x103, 0x104}, {0x104, 0x104}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.targetSize);
-    const Bytes target(row.targetSize, 0xFF);
-    const Bytes output = Insert(source.bytes(), 0x08000100, target);
-    // The list and its terminator (16 bytes), then the 8-byte header: 24 bytes in all.
-    ASSERT_EQ(output.size(), row.listOffset + 24);
-    ExpectSameBytes(target, Bytes(output.begin(), output.begin() + row.targetSize));
-    for (size_t at = row.targetSize; at < row.listOffset; ++at) EXPECT_EQ(output[at], 0) << at;
-    EXPECT_EQ(WordAt(output, row.listOffset), 0x08000010 + row.listOffset);
-    EXPECT_EQ(WordAt(output, row.listOffset + 4), 0x11u);
-  }
-}
-
 // A game whose music was moved past 16 MiB holds it at 0x09xxxxxx: every pointer the transfer
 // follows there is followed as it would be at 0x08xxxxxx.
 TEST(Transfer, AudioDataAbove16MiBIsCopiedInFull) {
   const Bytes high = EveryKindOfBlock(0x09000000);
-  ASSERT_EQ(high.size(), 0x1000680u);
   const TransferRun run = Extract(high, 0x09000100);
   EXPECT_EQ(run.result, TransferResult::kOk);
-  // Bank header, song list (0x10), header (0x20), track (0x2C), list (0x34), then as the walk
-  // meets them: the sample (0x58: 3 data bytes and the one after), the wave table (0x6C), the
-  // nested list (0x7C) and the key map (0x88).
   ASSERT_EQ(run.output.size(), 0x108u);
-  EXPECT_EQ(WordAt(run.output, 0x10), 0x08000020u);
-  EXPECT_EQ(WordAt(run.output, 0x24), 0x08000034u);
-  EXPECT_EQ(WordAt(run.output, 0x28), 0x0800002Cu);
-  EXPECT_EQ(WordAt(run.output, 0x2E), 0x0800002Du);  // the track's own address, relocated
-  EXPECT_EQ(WordAt(run.output, 0x38), 0x08000058u);
-  EXPECT_EQ(WordAt(run.output, 0x44), 0x0800006Cu);
-  EXPECT_EQ(WordAt(run.output, 0x50), 0x0800007Cu);
-  EXPECT_EQ(WordAt(run.output, 0x54), 0x08000088u);
-  EXPECT_EQ(WordAt(run.output, 0x68), 0x34333231u);
-  EXPECT_EQ(WordAt(run.output, 0x80), 0x08000058u);  // the nested list shares the sample
+  ExpectSameMusic(high, run.output);
   // The same data at 0x08xxxxxx gives the same bank.
   ExpectSameBytes(Extract(EveryKindOfBlock(0x08000000), 0x08000100).output, run.output);
 }
@@ -148,14 +112,6 @@ TEST(Transfer, DrumKitsAndKeySplitListsAreCopiedAsFarAsTheEngineIndexesThem) {
   // key map at 0xFAC; then the drum (0x102C), the wave table (0x1044), the split list's low
   // sample (0x1054) and high one (0x106C).
   ASSERT_EQ(bank.output.size(), 0x1081u);
-  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 36 + 4), 0x0800102Cu);
-  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 37 + 4), 0x08001044u);
-  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 39 + 4), 0x0800102Cu);
-  EXPECT_EQ(WordAt(bank.output, 0x640 + 12 * 200 + 4), 0x0800106Cu);
-  // Past the first invalid entry nothing leads out of the image, and nothing nests.
-  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 10 + 4), 0x08FFFFF0u);
-  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 11 + 4), kSplit);
-  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 12 + 4), kLong);
   EXPECT_EQ(WordAt(bank.output, 0x640 + 12 * 100 + 4), kUnnamed);  // no key names it
   ExpectSameMusic(source, bank.output);
   ExpectSameMusic(source, Extract(bank.output, 0x08000010).output);
