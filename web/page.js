@@ -720,7 +720,7 @@
       const said = lines.filter((line) => Object.hasOwn(meaning, line)).map((line) => meaning[line]);
       const last = lines.filter((line) => line !== '').pop() || '';
       const message = file.size === 0 ? 'The file is empty.' : said[0] || `“${last}”`;
-      return { state: 'failed', transcript, message };
+      return { state: 'failed', transcript, message, empty: file.size === 0, last };
     }
     return { state: 'ok', table, transcript };
   }
@@ -760,12 +760,18 @@
     } else {
       const { table } = sourceSongs;
       ui.songsState.textContent = `${plural(table.count, 'song', 'songs')}, the song list at ${table.list}. ` +
-                                  table.total.replace(/^Total: [^;]*; m/, 'M') + '.';
+                                  table.total.replace(/^Total: [^;]*; m/, 'M').replace(/\d+ bytes$/, (bytes) => bytesText(parseInt(bytes, 10))) + '.';
       ui.songsCaption.textContent = `The songs of ${source.name}`;
       ui.players.append(playersText(table, 'It has'));
     }
     ui.placeHeading.hidden = !movable();
-    ui.songsHint.hidden = !movable();
+    const targetFailed = ok && targetSongs?.state === 'failed';
+    ui.songsHint.hidden = !movable() && !targetFailed;
+    ui.songsHint.textContent = targetFailed
+      ? `No song can be moved into ${target.name}: ${targetSongs.empty ? 'the file is empty.'
+        : targetSongs.last === 'Could not locate audio data' ? 'no song list was found in it.' : targetSongs.message}`
+      : 'To move songs into the target, give each a place in the last column: a song of the ' +
+        'target it replaces, or a new number after the target\'s last song.';
     if (ok) renderRows();
     renderMoves();
   }
@@ -834,7 +840,7 @@
       select.append(element);
     };
     option('', 'Not moved');
-    option('new', `New song ${targetSongs.table.count}+`);
+    option('new', `New song (${targetSongs.table.count} or later)`);
     for (const place of targetSongs.table.songs) {
       option(String(place.number), `Replaces ${place.number} (player ${place.player}, ` +
              `${plural(place.tracks, 'track', 'tracks')}${place.empty ? ', empty' : ''})`);
@@ -893,12 +899,16 @@
       return item;
     });
     ui.movesList.replaceChildren(...items);
+    const twice = [...new Set(moves.map(({ place }) => place).filter((place, index, all) =>
+      place !== 'new' && all.indexOf(place) !== index))];
+    for (const place of twice) warnings.push(`Song ${place} of the target is given two songs: choose one.`);
     ui.movesWarning.textContent = warnings.join(' ');
     ui.movesWarning.hidden = warnings.length === 0;
   }
 
   function refreshMoves() {
-    ui.move.disabled = !ready || busy || !movable() || places.size === 0;
+    const values = [...places.values()].filter((place) => place !== 'new');
+    ui.move.disabled = !ready || busy || !movable() || places.size === 0 || new Set(values).size < values.length;
   }
 
   function sortBy(key) {

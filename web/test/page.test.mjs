@@ -285,9 +285,10 @@ describe('runs, against the native programs', () => {
     { name: 'an empty source', source: ['empty.gba', Buffer.alloc(0)], target: ['target.gba', demo],
       says: /^The file is empty: empty\.gba holds no bytes/ },
     { name: 'a target of 32 MiB', source: ['demo.tbnk', nativeBank], target: ['full.gba', Buffer.alloc(windowSize)],
-      says: /^The result would not fit in a 32 MiB cartridge/ },
+      says: /^The result would not fit in a 32 MiB cartridge/,
+      songs: /^No song can be moved into full\.gba: no song list was found in it\.$/ },
   ];
-  for (const { name, source, target, says } of failures) {
+  for (const { name, source, target, says, songs } of failures) {
     it(`shows what went wrong with ${name}`, () => withPage({}, async (page) => {
       await chooseFile(page, 'source', ...source);
       if (target) await chooseFile(page, 'target', ...target);
@@ -302,6 +303,10 @@ describe('runs, against the native programs', () => {
       assert.match(await text(page, '#result'), /Nothing is offered for download\.$/);
       assert.equal(await visible(page, '#question'), false);
       await nothingToDownload(page);
+      if (songs && !noSongs) {
+        await listed(page);
+        assert.match(await text(page, '#songs-hint'), songs);
+      }
     }));
   }
 
@@ -818,8 +823,8 @@ describe('the songs of a source, and moving them', { skip: noSongs }, () => {
       /- table "The songs of demo\.gba":/,
       /- columnheader "Size \(bytes\)":\n\s+- button "Size \(bytes\)"\n/,
       /- rowheader "3"/,
-      /- combobox "Place in the target for song 0":\n\s+- option "Not moved" \[selected\]\n\s+- option "New song 4\+"\n\s+- option "Replaces 0 \(player 1, 3 tracks\)"/,
-      /- combobox "Place in the target for song 3":[^]*- option "New song 4\+" \[selected\]/,
+      /- combobox "Place in the target for song 0":\n\s+- option "Not moved" \[selected\]\n\s+- option "New song \(4 or later\)"\n\s+- option "Replaces 0 \(player 1, 3 tracks\)"/,
+      /- combobox "Place in the target for song 3":[^]*- option "New song \(4 or later\)" \[selected\]/,
       /- listitem: Song 3 \(1 track, 2,656 bytes alone\) is added as song 4, played by player 4 \(1 track\)\./,
       /- button "Move the chosen songs"/,
     ]) {
