@@ -161,7 +161,8 @@
     if (!cut) return `sonvault-songs says: “${line}”`;
     const [, song, tracks, player, plays] = cut;
     return `Song ${song} has ${tracks} tracks, but player ${player}, which plays it in the target, ` +
-           `has ${plays}: the game will play only its first ${plays} tracks, and the song may sound thin.`;
+           `has ${plays}: the game will play only its first ${plays === '1' ? 'track' : `${plays} tracks`}, ` +
+           'and the song may sound thin.';
   }
 
   let source = null;
