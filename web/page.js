@@ -48,6 +48,22 @@
     console: $('console'),
     pointHeading: $('point-heading'),
     pointConsole: $('point-console'),
+    songs: $('songs'),
+    songsHeading: $('songs-heading'),
+    songsState: $('songs-state'),
+    players: $('players'),
+    songsHint: $('songs-hint'),
+    songsBox: $('songs-box'),
+    songsCaption: $('songs-caption'),
+    songsRows: $('songs-rows'),
+    songsSorted: $('songs-sorted'),
+    placeHeading: $('place-heading'),
+    moves: $('moves'),
+    movesNone: $('moves-none'),
+    movesList: $('moves-list'),
+    movesWarning: $('moves-warning'),
+    move: $('move'),
+    songsConsole: $('songs-console'),
   };
   const decoder = new TextDecoder();
   const bytesText = (count) => `${count.toLocaleString('en')} bytes`;
@@ -109,6 +125,24 @@
         'Writing the pointed copy failed, most likely because the browser ran out of memory.',
       'Error: the image could not be restored': 'The pointed copy could not be put back as it was.',
     },
+    'sonvault-songs': {
+      'Error opening input file': 'The source could not be read: choose it again.',
+      'Could not locate audio data':
+        'No song list was found in the source: it is not a game with the usual sound engine, or ' +
+        'the image is damaged.',
+      'Could not locate audio data in the target':
+        'No song list was found in the target, so no song can be moved into it.',
+      'Error: output exceeds the 32 MiB cartridge space':
+        'The result would not fit in a 32 MiB cartridge: move fewer songs, or choose a smaller target.',
+      'Error: no reference to the target\'s song list found, so added songs cannot be reached':
+        'The target\'s code does not name its song list in a way this tool can change, so songs ' +
+        'cannot be added to it; replacing its songs still works.',
+      'Error writing output file':
+        'Writing the result failed, most likely because the browser ran out of memory: close ' +
+        'other tabs and try again.',
+      'Error: the target image could not be restored':
+        'The copy of the target could not be put back as it was; it is not offered.',
+    },
   };
 
   // sonvault-point's lines the user is asked about, in plain words.
@@ -119,6 +153,16 @@
     return `The inserted music has ${added} song${added === '1' ? '' : 's'}, the game's own list ` +
            `${own}: where the game starts a song past the ${added === '1' ? 'first' : `first ${added}`}, ` +
            'it reads beyond the end of the new list and may play noise or stop working.';
+  }
+
+  // The track warning of sonvault-songs, in plain words.
+  function plainTrackWarning(line) {
+    const cut = /^Warning: song (\d+) has (\d+) tracks and player (\d+) plays (\d+): the game plays only the first \d+$/.exec(line);
+    if (!cut) return `sonvault-songs says: “${line}”`;
+    const [, song, tracks, player, plays] = cut;
+    return `Song ${song} has ${tracks} tracks, but player ${player}, which plays it in the target, ` +
+           `has ${plays}: the game will play only its first ${plays === '1' ? 'track' : `${plays} tracks`}, ` +
+           'and the song may sound thin.';
   }
 
   let source = null;
@@ -134,6 +178,15 @@
   // A result offered and not yet downloaded: leaving the page asks first.
   let unsaved = false;
   let progressTimer = null;
+  // The song lists of the chosen files, as sonvault-songs prints them: { state: 'reading' | 'ok'
+  // | 'failed', table, transcript, message }.
+  let sourceSongs = null;
+  let targetSongs = null;
+  // Bumped whenever the files change; a song list for older files is dropped.
+  let listing = 0;
+  // Source song number -> its place in the target: 'new' or a target song number as text.
+  const places = new Map();
+  let songOrder = { key: 'number', direction: 'ascending' };
 
   // ---- the worker ----
 
@@ -146,6 +199,11 @@
   let ready = false;
   let unavailable = false;
   let nextRunId = 1;
+  // Settles once the first worker exists: a listing may be asked for before.
+  let markStarted;
+  let markNotStarted;
+  const started = new Promise((resolve, reject) => { markStarted = resolve; markNotStarted = reject; });
+  started.catch(() => {});
   const pendingRuns = new Map();
 
   function startWorker() {
@@ -229,12 +287,14 @@
 
   // One run of a program: files laid into its working directory, argv[1..], the characters typed
   // at its console (then end of input), and the file to hand back when it succeeds.
-  async function runTool(program, files, args, input, keep) {
+  // A listing is a run the page starts on its own when files are chosen.
+  async function runTool(program, files, args, input, keep, listing = false) {
+    await started;
     await workerReady;
     const id = nextRunId++;
     return new Promise((resolve, reject) => {
       pendingRuns.set(id, { resolve, reject });
-      worker.postMessage({ type: 'run', id, program, files, args, input, keep });
+      worker.postMessage({ type: 'run', id, program, files, args, input, keep, listing });
     });
   }
 
@@ -252,6 +312,7 @@
     ui.proceed.disabled = busy;
     ui.cancel.disabled = busy;
     ui.point.disabled = busy;
+    refreshMoves();
     ui.sourceName.textContent = source ? describe(source) : 'None chosen: choose one or drop it here.';
     ui.targetName.textContent = target ? describe(target)
                                        : 'None: extract mode, the result is a sound bank file.';
@@ -292,6 +353,11 @@
   function bankName(sourceName) {
     const [stem, extension] = splitName(sourceName);
     return extension.toLowerCase() === '.tbnk' ? `${stem} (copy).tbnk` : `${stem}.tbnk`;
+  }
+
+  function movedName(targetName, added) {
+    const [stem, extension] = splitName(targetName);
+    return `${stem} (songs ${added ? 'added' : 'replaced'})${extension}`;
   }
 
   function changedName(targetName, pointed) {
@@ -357,6 +423,7 @@
     target = newTarget;
     ui.filesNote.textContent = note;
     reset();
+    listSongs();
     refresh();
   }
 
@@ -493,6 +560,10 @@
       answerPoint(asked, proceed);
       return;
     }
+    if (asked.move) {
+      answerMove(asked, proceed);
+      return;
+    }
     if (!proceed) {
       showConsole(asked.declined);
       conclude('Cancelled: nothing was added, and there is nothing to download. Your files are ' +
@@ -606,6 +677,317 @@
     }
   }
 
+  // ---- the songs of the source, and moving them ----
+
+  // sonvault-songs's listing, read back: the song list, the players and one row per song.
+  function parseListing(text) {
+    const table = { list: null, count: 0, players: null, playersNote: '', songs: [], total: '' };
+    for (const line of text.split('\n')) {
+      let match;
+      if ((match = /^Song list at: (0x[0-9A-F]{8}) \((\d+) songs?\)$/.exec(line))) {
+        table.list = match[1];
+        table.count = Number(match[2]);
+      } else if ((match = /^Players: \d+ \(table at (0x[0-9A-F]{8})\)$/.exec(line))) {
+        table.players = [];
+      } else if ((match = /^Players: (.*)$/.exec(line))) {
+        table.playersNote = match[1];
+      } else if ((match = /^ {2}player (\d+): (\d+) tracks?$/.exec(line)) && table.players) {
+        table.players.push({ number: Number(match[1]), tracks: Number(match[2]) });
+      } else if ((match = /^ *(\d+) +(\d+) +(\d+) +(\d+) +0x[0-9A-F]{8} +0x[0-9A-F]{8} +(\d+|- \((.*)\))((?: {2}empty)?)(?: {2}same header as song (\d+))?$/.exec(line))) {
+        table.songs.push({
+          number: Number(match[1]),
+          player: Number(match[2]),
+          tracks: Number(match[3]),
+          bytes: match[6] === undefined ? Number(match[5]) : null,
+          error: match[6] ?? '',
+          empty: match[7] !== '',
+          sharesWith: match[8] === undefined ? null : Number(match[8]),
+        });
+      } else if (line.startsWith('Total: ')) {
+        table.total = line;
+      }
+    }
+    return table;
+  }
+
+  async function listOne(file) {
+    const path = file.name;
+    const result = await runTool('sonvault-songs', [{ path, blob: file }], [argument(path)], '\n', null, true);
+    const transcript = decoder.decode(result.console);
+    const table = parseListing(transcript);
+    if (result.status !== 0 || !table.list) {
+      const meaning = explanations['sonvault-songs'];
+      const lines = transcript.split('\n');
+      const said = lines.filter((line) => Object.hasOwn(meaning, line)).map((line) => meaning[line]);
+      const last = lines.filter((line) => line !== '').pop() || '';
+      const message = file.size === 0 ? 'The file is empty.' : said[0] || `“${last}”`;
+      return { state: 'failed', transcript, message, empty: file.size === 0, last };
+    }
+    return { state: 'ok', table, transcript };
+  }
+
+  // Runs sonvault-songs on the chosen files, as soon as they are chosen.
+  function listSongs() {
+    const mine = ++listing;
+    places.clear();
+    songOrder = { key: 'number', direction: 'ascending' };
+    ui.songsSorted.textContent = '';
+    sourceSongs = source && hasProgram('sonvault-songs') ? { state: 'reading' } : null;
+    targetSongs = source && target && sourceSongs ? { state: 'reading' } : null;
+    renderSongs();
+    const read = (file, store) => listOne(file).then(store, (error) => store({
+      state: 'failed', transcript: '', message: `The song list could not be read: ${error.message}`,
+    }));
+    if (sourceSongs) read(source, (songs) => { if (mine === listing) { sourceSongs = songs; renderSongs(); } });
+    if (targetSongs) read(target, (songs) => { if (mine === listing) { targetSongs = songs; renderSongs(); } });
+  }
+
+  const plural = (count, one, many) => `${count.toLocaleString('en')} ${count === 1 ? one : many}`;
+
+  function renderSongs() {
+    ui.songs.hidden = !sourceSongs;
+    // For whoever waits on the lists (the page's test).
+    ui.songs.dataset.state = [sourceSongs, targetSongs].some((songs) => songs?.state === 'reading') ? 'reading' : 'done';
+    if (!sourceSongs) return;
+    const ok = sourceSongs.state === 'ok';
+    ui.songsHeading.textContent = `Songs of ${source.name}`;
+    ui.songsConsole.textContent = sourceSongs.transcript || '';
+    ui.songsBox.hidden = !ok;
+    ui.players.replaceChildren();
+    if (sourceSongs.state === 'reading') {
+      ui.songsState.textContent = 'Reading the song list…';
+    } else if (!ok) {
+      ui.songsState.textContent = `No songs to show: ${sourceSongs.message}`;
+    } else {
+      const { table } = sourceSongs;
+      ui.songsState.textContent = `${plural(table.count, 'song', 'songs')}, the song list at ${table.list}. ` +
+                                  table.total.replace(/^Total: [^;]*; m/, 'M').replace(/\d+ bytes$/, (bytes) => bytesText(parseInt(bytes, 10))) + '.';
+      ui.songsCaption.textContent = `The songs of ${source.name}`;
+      ui.players.append(playersText(table, 'It has'));
+    }
+    ui.placeHeading.hidden = !movable();
+    const targetFailed = ok && targetSongs?.state === 'failed';
+    ui.songsHint.hidden = !movable() && !targetFailed;
+    ui.songsHint.textContent = targetFailed
+      ? `No song can be moved into ${target.name}: ${targetSongs.empty ? 'the file is empty.'
+        : targetSongs.last === 'Could not locate audio data' ? 'no song list was found in it.' : targetSongs.message}`
+      : 'To move songs into the target, give each a place in the last column: a song of the ' +
+        'target it replaces, or a new number after the target\'s last song.';
+    if (ok) renderRows();
+    renderMoves();
+  }
+
+  // The players and their track counts, or why there are none.
+  function playersText(table, opening) {
+    const paragraph = document.createElement('p');
+    if (!table.players) {
+      paragraph.textContent = table.playersNote.startsWith('none')
+        ? 'Players: none, as a sound bank holds no player table.'
+        : 'Players: no player table was found.';
+      return paragraph;
+    }
+    paragraph.textContent = `${opening} ${plural(table.players.length, 'player', 'players')}: ` +
+      table.players.map((player) => `player ${player.number} plays ${plural(player.tracks, 'track', 'tracks')}`).join(', ') + '.';
+    return paragraph;
+  }
+
+  const movable = () => sourceSongs?.state === 'ok' && targetSongs?.state === 'ok';
+
+  function sortedSongs() {
+    const songs = [...sourceSongs.table.songs];
+    const sign = songOrder.direction === 'ascending' ? 1 : -1;
+    const size = (song) => (song.bytes === null ? Infinity : song.bytes);
+    songs.sort((a, b) => (songOrder.key === 'bytes' ? sign * (size(a) - size(b)) || a.number - b.number
+                                                    : sign * (a.number - b.number)));
+    return songs;
+  }
+
+  function renderRows() {
+    for (const header of document.querySelectorAll('#songs-table th[data-sort]')) {
+      if (header.dataset.sort === songOrder.key) header.setAttribute('aria-sort', songOrder.direction);
+      else header.removeAttribute('aria-sort');
+    }
+    const rows = sortedSongs().map((song) => {
+      const row = document.createElement('tr');
+      const cell = (content, tag = 'td') => {
+        const element = document.createElement(tag);
+        element.append(content);
+        row.append(element);
+        return element;
+      };
+      cell(String(song.number), 'th').scope = 'row';
+      cell(String(song.player));
+      cell(String(song.tracks));
+      cell(song.bytes === null ? '–' : song.bytes.toLocaleString('en'));
+      const notes = [];
+      if (song.empty) notes.push('empty');
+      if (song.sharesWith !== null) notes.push(`same header as song ${song.sharesWith}`);
+      if (song.bytes === null) notes.push(`cannot be moved: ${song.error}`);
+      cell(notes.join('; '));
+      if (movable()) cell(placeSelect(song));
+      return row;
+    });
+    ui.songsRows.replaceChildren(...rows);
+  }
+
+  function placeSelect(song) {
+    const select = document.createElement('select');
+    select.setAttribute('aria-label', `Place in the target for song ${song.number}`);
+    select.dataset.song = String(song.number);
+    const option = (value, label) => {
+      const element = document.createElement('option');
+      element.value = value;
+      element.textContent = label;
+      select.append(element);
+    };
+    option('', 'Not moved');
+    option('new', `New song (${targetSongs.table.count} or later)`);
+    for (const place of targetSongs.table.songs) {
+      option(String(place.number), `Replaces ${place.number} (player ${place.player}, ` +
+             `${plural(place.tracks, 'track', 'tracks')}${place.empty ? ', empty' : ''})`);
+    }
+    select.value = places.get(song.number) || '';
+    select.disabled = song.bytes === null;
+    select.addEventListener('change', () => {
+      if (select.value) places.set(song.number, select.value);
+      else places.delete(song.number);
+      renderMoves();
+      refreshMoves();
+    });
+    return select;
+  }
+
+  // The moves in the order they go to the program: by source song number.
+  function chosenMoves() {
+    return [...places.entries()].sort(([a], [b]) => a - b).map(([song, place]) => ({ song, place }));
+  }
+
+  // What the target's player, which is to play a moved song, holds, when its table is known.
+  function playerTracks(player) {
+    const players = targetSongs.table.players;
+    const found = players ? players.find((each) => each.number === player) : null;
+    return found ? found.tracks : null;
+  }
+
+  function renderMoves() {
+    ui.moves.hidden = !movable();
+    if (!movable()) return;
+    const moves = chosenMoves();
+    ui.movesNone.hidden = moves.length > 0;
+    let next = targetSongs.table.count;
+    const warnings = [];
+    const items = moves.map(({ song, place }) => {
+      const moved = sourceSongs.table.songs.find((each) => each.number === song);
+      const item = document.createElement('li');
+      let player;
+      let where;
+      if (place === 'new') {
+        player = moved.player;
+        where = `is added as song ${next++}`;
+      } else {
+        const replaced = targetSongs.table.songs[Number(place)];
+        player = replaced.player;
+        where = `replaces song ${place} of the target`;
+      }
+      const tracks = playerTracks(player);
+      item.textContent = `Song ${song} (${plural(moved.tracks, 'track', 'tracks')}, ` +
+        `${plural(moved.bytes, 'byte', 'bytes')} alone) ${where}, played by player ${player}` +
+        `${tracks === null ? '' : ` (${plural(tracks, 'track', 'tracks')})`}.`;
+      if (tracks !== null && moved.tracks > tracks) {
+        warnings.push(plainTrackWarning(`Warning: song ${song} has ${moved.tracks} tracks and player ` +
+                                        `${player} plays ${tracks}: the game plays only the first ${tracks}`));
+      }
+      return item;
+    });
+    ui.movesList.replaceChildren(...items);
+    const twice = [...new Set(moves.map(({ place }) => place).filter((place, index, all) =>
+      place !== 'new' && all.indexOf(place) !== index))];
+    for (const place of twice) warnings.push(`Song ${place} of the target is given two songs: choose one.`);
+    ui.movesWarning.textContent = warnings.join(' ');
+    ui.movesWarning.hidden = warnings.length === 0;
+  }
+
+  function refreshMoves() {
+    const values = [...places.values()].filter((place) => place !== 'new');
+    ui.move.disabled = !ready || busy || !movable() || places.size === 0 || new Set(values).size < values.length;
+  }
+
+  function sortBy(key) {
+    songOrder = {
+      key,
+      direction: songOrder.key === key && songOrder.direction === 'ascending' ? 'descending' : 'ascending',
+    };
+    renderRows();
+    const [what, up, down] = key === 'number' ? ['song number', 'lowest', 'highest']
+                                              : ['size', 'smallest', 'largest'];
+    ui.songsSorted.textContent = `Sorted by ${what}, ${songOrder.direction === 'ascending' ? up : down} first.`;
+  }
+
+  // As the insert: a first run answered "n" shows the moves, any warning and the bytes to append,
+  // and stops at the question; proceeding runs it again answered "y".
+  function moveSongs() {
+    const chosenSource = source;
+    const chosenTarget = target;
+    const moves = chosenMoves().map(({ song, place }) => `${song}=${place}`);
+    if (moves.length === 0 || busy) return;
+    reset();
+    guarded(async (current) => {
+      const { files, args } = await commandLine(chosenSource, chosenTarget);
+      if (!current()) return;
+      args.push(...moves);
+      const declined = await runTool('sonvault-songs', files, args, 'n\n\n', null);
+      if (!current()) return;
+      const asked = decoder.decode(declined.console.subarray(0, Math.max(declined.firstRead, 0)));
+      if (declined.status !== 0 || !asked.endsWith(questionLine)) {
+        showConsole(declined);
+        concludeFailed(declined, 'sonvault-songs');
+        return;
+      }
+      ui.console.textContent = asked;
+      const lines = asked.split('\n');
+      const warnings = lines.filter((line) => line.startsWith('Warning: ')).map(plainTrackWarning);
+      question = { move: true, files, args, targetName: chosenTarget.name, declined, warnings };
+      ask(lines.filter((line) => line.startsWith('Appending ') || line.startsWith('New song list at: ')).join(' '),
+          warnings.join(' '));
+    });
+  }
+
+  function answerMove(asked, proceed) {
+    if (!proceed) {
+      showConsole(asked.declined);
+      conclude('Cancelled: no song was moved, and there is nothing to download. Your files are ' +
+               'as they were.', 'neutral', asked.declined);
+      refresh();
+      return;
+    }
+    guarded(async (current) => {
+      const accepted = await runTool('sonvault-songs', asked.files, asked.args, 'y\n\n', asked.targetName);
+      if (!current()) return;
+      showConsole(accepted);
+      if (accepted.status !== 0 || !accepted.kept) {
+        concludeFailed(accepted, 'sonvault-songs');
+        return;
+      }
+      const text = decoder.decode(accepted.console);
+      const said = [];
+      for (const [, song, how, place] of text.matchAll(/^ {2}song (\d+) \(.*\) (replaces|is added as) song (\d+), /gm)) {
+        said.push(how === 'replaces' ? `song ${song} replaced song ${place}` : `song ${song} was added as song ${place}`);
+      }
+      const list = /^New song list at: (0x[0-9A-F]{8}) \((\d+) songs\)/m.exec(text);
+      const name = asked.targetName;
+      offerDownload(accepted.kept, movedName(name, Boolean(list)));
+      const sentence = said.join(', ');
+      const pointed = list ? ` The copy plays its new song list at ${list[1]}, of ${list[2]} songs.` : '';
+      const unchanged = `Your ${name} is unchanged; the copy is the download.`;
+      if (asked.warnings.length === 0) {
+        conclude(`The songs were moved into a copy of ${name}: ${sentence}.${pointed} ${unchanged}`, 'ok', accepted);
+      } else {
+        conclude(`Moved as you chose, despite the warning: ${sentence} in a copy of ${name}.${pointed} ` +
+                 `${asked.warnings.join(' ')} ${unchanged}`, 'neutral', accepted);
+      }
+    });
+  }
+
   ui.run.addEventListener('click', () => {
     if (!source || busy || !ready) return;
     reset();
@@ -616,6 +998,10 @@
   ui.proceed.addEventListener('click', () => answer(true));
   ui.cancel.addEventListener('click', () => answer(false));
   ui.point.addEventListener('click', point);
+  ui.move.addEventListener('click', moveSongs);
+  for (const header of document.querySelectorAll('#songs-table th[data-sort]')) {
+    header.querySelector('button').addEventListener('click', () => sortBy(header.dataset.sort));
+  }
   document.addEventListener('keydown', (event) => {
     if (!question || event.ctrlKey || event.metaKey || event.altKey) return;
     const key = event.key.toLowerCase();
@@ -698,7 +1084,9 @@
     const scripts = modules.map(([script]) => `${script}\n`);
     workerUrl = URL.createObjectURL(new Blob([...scripts, workerScript], { type: 'text/javascript' }));
     startWorker();
+    markStarted();
   }).catch((error) => {
+    markNotStarted(error);
     cannotStart(location.protocol === 'file:' ? notServed : `The tool could not be loaded: ${error.message}`);
   });
   refresh();

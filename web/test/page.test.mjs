@@ -4,7 +4,8 @@
 //
 //   SONVAULT_SITE         folder of the built page (default build-web/site)
 //   SONVAULT_NATIVE       native sonvault (default build/sonvault); sonvault-point beside it adds
-//                         the pointing step, tools/make_bench_image the full-size runs
+//                         the pointing step, sonvault-songs the song table and moves,
+//                         tools/make_bench_image the full-size runs
 //   SONVAULT_SCREENSHOTS  where screenshots are written (default build-web/screenshots)
 //   CHROMIUM              browser executable (default /usr/bin/chromium)
 import assert from 'node:assert/strict';
@@ -23,6 +24,8 @@ const root = path.resolve(path.dirname(fileURLToPath(import.meta.url)), '../..')
 const site = path.resolve(root, process.env.SONVAULT_SITE || 'build-web/site');
 const native = path.resolve(root, process.env.SONVAULT_NATIVE || 'build/sonvault');
 const nativePoint = path.join(path.dirname(native), 'sonvault-point');
+const nativeSongs = path.join(path.dirname(native), 'sonvault-songs');
+const noSongs = !fs.existsSync(nativeSongs) && `no ${nativeSongs}`;
 const benchTool = path.join(path.dirname(native), 'tools', 'make_bench_image');
 const shots = path.resolve(root, process.env.SONVAULT_SCREENSHOTS || 'build-web/screenshots');
 const work = fs.mkdtempSync(path.join(os.tmpdir(), 'sonvault-web-'));
@@ -101,13 +104,14 @@ let server;
 let browser;
 let port;
 
-// Before the page's scripts: runs posted to the worker wait until the test releases them.
+// Before the page's scripts: runs posted to the worker wait until the test releases them; the
+// song lists the page reads on its own when files are chosen go through.
 function holdRuns() {
   const RealWorker = window.Worker;
   window.heldRuns = [];
   window.Worker = class extends RealWorker {
     postMessage(message, transfer) {
-      if (message && message.type === 'run') window.heldRuns.push(() => super.postMessage(message, transfer));
+      if (message && message.type === 'run' && !message.listing) window.heldRuns.push(() => super.postMessage(message, transfer));
       else super.postMessage(message, transfer);
     }
   };
@@ -162,7 +166,9 @@ const release = async (page) => {
 };
 
 async function chooseFile(page, which, name, bytes) {
-  await page.setInputFiles(`#${which}-input`, { name, mimeType: 'application/octet-stream', buffer: bytes });
+  // Handing the browser a 32 MiB buffer takes most of half a minute on a busy machine.
+  await page.setInputFiles(`#${which}-input`, { name, mimeType: 'application/octet-stream', buffer: bytes },
+                           { timeout: 120000 });
   assert.equal(await text(page, `#${which}-name`), `${name} (${bytes.length.toLocaleString('en')} bytes)`);
 }
 
@@ -187,6 +193,9 @@ async function finished(page) {
   const match = /^Exit status (\d+)/.exec(await text(page, '#status'));
   return match ? Number(match[1]) : null;
 }
+
+// Waits until the song lists of the chosen files are read.
+const listed = (page) => until(page, () => document.querySelector('#songs').dataset.state !== 'reading');
 
 async function download(page) {
   const [event] = await Promise.all([page.waitForEvent('download'), page.click('#download')]);
@@ -276,9 +285,10 @@ describe('runs, against the native programs', () => {
     { name: 'an empty source', source: ['empty.gba', Buffer.alloc(0)], target: ['target.gba', demo],
       says: /^The file is empty: empty\.gba holds no bytes/ },
     { name: 'a target of 32 MiB', source: ['demo.tbnk', nativeBank], target: ['full.gba', Buffer.alloc(windowSize)],
-      says: /^The result would not fit in a 32 MiB cartridge/ },
+      says: /^The result would not fit in a 32 MiB cartridge/,
+      songs: /^No song can be moved into full\.gba: no song list was found in it\.$/ },
   ];
-  for (const { name, source, target, says } of failures) {
+  for (const { name, source, target, says, songs } of failures) {
     it(`shows what went wrong with ${name}`, () => withPage({}, async (page) => {
       await chooseFile(page, 'source', ...source);
       if (target) await chooseFile(page, 'target', ...target);
@@ -293,6 +303,10 @@ describe('runs, against the native programs', () => {
       assert.match(await text(page, '#result'), /Nothing is offered for download\.$/);
       assert.equal(await visible(page, '#question'), false);
       await nothingToDownload(page);
+      if (songs && !noSongs) {
+        await listed(page);
+        assert.match(await text(page, '#songs-hint'), songs);
+      }
     }));
   }
 
@@ -516,6 +530,7 @@ describe('the page for people', () => {
     it(`recovers from ${name}`, () => withPage({}, async (page, { errors }) => {
       await chooseFile(page, 'source', 'demo.tbnk', nativeBank);
       await chooseFile(page, 'target', 'target.gba', demo);
+      await listed(page);
       const [worker] = page.workers();
       if (during === 'question') {
         await page.click('#run');
@@ -685,4 +700,153 @@ describe('the page for people', () => {
        assert.ok(reported.length >= 2 && reported.every((message) => /Content Security Policy/.test(message)),
                  `errors: ${reported}`);
      }));
+});
+
+describe('the songs of a source, and moving them', { skip: noSongs }, () => {
+  // The rows the page should show, read from the native listing: number, player, tracks, size
+  // and notes.
+  function expectedRows(transcript) {
+    const rows = [];
+    for (const line of transcript.split('\n')) {
+      const match = /^ *(\d+) +(\d+) +(\d+) +\d+ +0x\S+ +0x\S+ +(\d+)((?: {2}empty)?)(?: {2}same header as song (\d+))?$/.exec(line);
+      if (!match) continue;
+      const notes = [match[5] ? 'empty' : '', match[6] ? `same header as song ${match[6]}` : ''].filter(Boolean);
+      rows.push([match[1], match[2], match[3], Number(match[4]).toLocaleString('en'), notes.join('; ')]);
+    }
+    return rows;
+  }
+  const shownRows = (page) => page.$$eval('#songs-rows tr', (rows) =>
+    rows.map((row) => [...row.children].slice(0, 5).map((cell) => cell.textContent)));
+  const sortOf = (page) => page.$$eval('#songs-table th[data-sort]', (headers) =>
+    headers.map((header) => header.getAttribute('aria-sort')));
+
+  const sources = [
+    { name: 'demo.gba', bytes: demo, players: /^It has 5 players: player 0 plays 8 tracks, .*, player 4 plays 1 track\.$/ },
+    { name: 'demo.tbnk', bytes: nativeBank, players: /^Players: none, as a sound bank holds no player table\.$/ },
+  ];
+  for (const { name, bytes, players } of sources) {
+    it(`shows the songs of ${name} as a table, sorted by number or size from the keyboard`, () => withPage({}, async (page) => {
+      await chooseFile(page, 'source', name, bytes);
+      await listed(page);
+      const [expected] = runNative({ [name]: bytes }, [nativeSongs, [name], '\n']).runs;
+      assert.equal(await text(page, '#songs-console'), expected.transcript);
+      assert.match(await text(page, '#players'), players);
+      assert.equal(await text(page, '#songs-caption'), `The songs of ${name}`);
+      const rows = expectedRows(expected.transcript);
+      assert.equal(rows.length, 4);
+      assert.deepEqual(await shownRows(page), rows);
+      assert.deepEqual(await sortOf(page), ['ascending', null]);
+
+      // Songs of one size stay in song order either way round.
+      const size = (row) => Number(row[3].replace(',', ''));
+      const bySize = (sign) => [...rows].sort((a, b) => sign * (size(a) - size(b)) || a[0] - b[0]);
+      const steps = [
+        ['Size (bytes)', bySize(1), [null, 'ascending'], 'Sorted by size, smallest first.'],
+        ['Size (bytes)', bySize(-1), [null, 'descending'], 'Sorted by size, largest first.'],
+        ['Song', rows, ['ascending', null], 'Sorted by song number, lowest first.'],
+        ['Song', [...rows].reverse(), ['descending', null], 'Sorted by song number, highest first.'],
+      ];
+      await page.focus('#source-choose');
+      for (const [button, order, sort, said] of steps) {
+        for (let tabs = 0; (await page.evaluate(() => document.activeElement.textContent)) !== button; tabs++) {
+          assert.ok(tabs < 10, `Tab never reaches ${button}`);
+          await page.keyboard.press('Tab');
+        }
+        await page.keyboard.press('Enter');
+        assert.deepEqual(await shownRows(page), order);
+        assert.deepEqual(await sortOf(page), sort);
+        assert.equal(await text(page, '#songs-sorted'), said);
+      }
+    }));
+  }
+
+  // Places chosen in the page, the native command line, the answer and what the page says.
+  const moves = [
+    { name: 'a replace, with the track warning', source: ['demo.gba', demo], target: ['game.gba', odd],
+      places: { 0: '1' }, args: ['demo.gba', 'game.gba', '0=1'], answer: 'y', download: 'game (songs replaced).gba',
+      warning: /^Song 0 has 3 tracks, but player 2, which plays it in the target, has 2: /,
+      result: /^Moved as you chose, despite the warning: song 0 replaced song 1 in a copy of game\.gba\./ },
+    { name: 'two adds and a replace from a bank', source: ['demo.tbnk', nativeBank], target: ['game.gba', demo],
+      places: { 3: 'new', 1: 'new', 2: '0' }, args: ['demo.tbnk', 'game.gba', '1=new', '2=0', '3=new'], answer: 'y',
+      download: 'game (songs added).gba',
+      result: /^The songs were moved into a copy of game\.gba: song 1 was added as song 4, song 2 replaced song 0, song 3 was added as song 5\. The copy plays its new song list at 0x[0-9A-F]{8}, of 6 songs\./ },
+    { name: 'an add, declined', source: ['demo.gba', demo], target: ['game.gba', demo],
+      places: { 3: 'new' }, args: ['demo.gba', 'game.gba', '3=new'], answer: 'n', result: /^Cancelled: no song was moved/ },
+  ];
+  for (const { name, source, target, places, args, answer, download: downloadName, warning, result } of moves) {
+    it(`moves songs: ${name}`, () => withPage({}, async (page) => {
+      await chooseFile(page, 'source', ...source);
+      await chooseFile(page, 'target', ...target);
+      await listed(page);
+      assert.ok(await page.isDisabled('#move'));
+      for (const [song, place] of Object.entries(places)) {
+        await page.selectOption(`#songs-rows select[data-song="${song}"]`, place);
+      }
+      assert.equal(await page.$$eval('#moves-list li', (items) => items.length), Object.keys(places).length);
+      assert.equal(await visible(page, '#moves-warning'), Boolean(warning));
+      const nativeRun = runNative({ [args[0]]: source[1], [args[1]]: target[1] }, [nativeSongs, args, `${answer}\n\n`]);
+      const [expected] = nativeRun.runs;
+      await page.click('#move');
+      await page.waitForSelector('#question', { state: 'visible' });
+      assert.equal(await page.evaluate(() => document.activeElement.id), 'question');
+      assert.equal(await text(page, '#console'), expected.transcript.slice(0, expected.transcript.indexOf(question) + question.length));
+      assert.match(await text(page, '#question-where'), /^Appending \d+ bytes at: 0x[0-9A-F]{8}/);
+      if (warning) {
+        assert.match(await text(page, '#question-warning'), warning);
+        assert.match(await text(page, '#moves-warning'), warning);
+      }
+      await nothingToDownload(page);
+      await page.keyboard.press(answer);
+      const status = await finished(page);
+      assert.equal(await text(page, '#console'), expected.transcript);
+      assert.equal(status, expected.status);
+      assert.match(await text(page, '#result'), result);
+      if (answer === 'n') {
+        await nothingToDownload(page);
+        return;
+      }
+      const got = await download(page);
+      assert.equal(got.name, downloadName);
+      assert.ok(got.bytes.equals(nativeRun.file(args[1])), 'the moved songs differ from the native run');
+    }));
+  }
+
+  it('tells assistive technology about the table and the places', () => withPage({}, async (page) => {
+    await chooseFile(page, 'source', 'demo.gba', demo);
+    await chooseFile(page, 'target', 'game.gba', demo);
+    await listed(page);
+    await page.selectOption('#songs-rows select[data-song="3"]', 'new');
+    assert.equal(await page.getAttribute('#songs-box', 'tabindex'), '0');
+    const snapshot = await page.locator('#songs').ariaSnapshot();
+    for (const expected of [
+      /- region "The songs of demo\.gba":/,
+      /- table "The songs of demo\.gba":/,
+      /- columnheader "Size \(bytes\)":\n\s+- button "Size \(bytes\)"\n/,
+      /- rowheader "3"/,
+      /- combobox "Place in the target for song 0":\n\s+- option "Not moved" \[selected\]\n\s+- option "New song \(4 or later\)"\n\s+- option "Replaces 0 \(player 1, 3 tracks\)"/,
+      /- combobox "Place in the target for song 3":[^]*- option "New song \(4 or later\)" \[selected\]/,
+      /- listitem: Song 3 \(1 track, 2,656 bytes alone\) is added as song 4, played by player 4 \(1 track\)\./,
+      /- button "Move the chosen songs"/,
+    ]) {
+      assert.match(snapshot, expected);
+    }
+    // The sort state is the header's aria-sort; the arrow shown is no part of a name.
+    assert.equal(await page.getAttribute('#songs-table th[data-sort="number"]', 'aria-sort'), 'ascending');
+    assert.match(snapshot, /- columnheader "Song":\n\s+- button "Song"\n/);
+  }));
+
+  it('fits the table from 320 px, light and dark, scrolling inside its box', async () => {
+    for (const [width, colorScheme] of [[1280, 'light'], [1280, 'dark'], [390, 'light'], [390, 'dark'], [320, 'light']]) {
+      await withPage({ colorScheme, viewport: { width, height: 900 } }, async (page) => {
+        await chooseFile(page, 'source', 'demo.gba', demo);
+        await chooseFile(page, 'target', 'game.gba', six);
+        await listed(page);
+        await page.selectOption('#songs-rows select[data-song="0"]', '1');
+        await page.selectOption('#songs-rows select[data-song="3"]', 'new');
+        const sizes = await page.evaluate(() => ({ page: document.documentElement.scrollWidth, screen: window.innerWidth }));
+        assert.ok(sizes.page <= sizes.screen, `${sizes.page} px wide on a ${width} px ${colorScheme} screen`);
+        if (width !== 320) await page.locator('#songs').screenshot({ path: path.join(shots, `songs-${width}-${colorScheme}.png`) });
+      });
+    }
+  });
 });
