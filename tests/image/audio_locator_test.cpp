@@ -9,9 +9,7 @@
 
 namespace {
 
-constexpr uint32_t kWord1 = 0x8888684A;
-constexpr uint32_t kWord2 = 0xD1042800;
-constexpr uint32_t kWord3 = 0x1C191C08;
+constexpr uint32_t kWord1 = kSignature[0], kWord2 = kSignature[1], kWord3 = kSignature[2];
 constexpr uint32_t kChunk = 0x10000;  // the locator's read block
 constexpr uint32_t kList = 0x08000100;
 

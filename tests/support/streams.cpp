@@ -45,12 +45,13 @@ uint32_t WordAt(const Bytes& bytes, size_t offset) {
   return LoadU32(bytes.data() + offset);
 }
 
-TransferRun Extract(const Bytes& source, uint32_t songListAddress) {
+TransferRun Extract(const Bytes& source, uint32_t songListAddress, const Bytes* target) {
   TransferRun run{TransferResult::kOk, {}, {}};
   std::FILE* in = StreamOf(source);
-  std::FILE* out = StreamOf({});
+  std::FILE* out = StreamOf(target != nullptr ? *target : Bytes());
   testing::internal::CaptureStdout();
-  run.result = TransferAudioData(in, songListAddress, out, 0, true);
+  const uint32_t base = target != nullptr ? static_cast<uint32_t>(target->size()) | 0x08000000 : 0;
+  run.result = TransferAudioData(in, songListAddress, out, base, target == nullptr);
   run.console = testing::internal::GetCapturedStdout();  // flushes every stream first
   std::rewind(out);
   int byte;

@@ -25,5 +25,6 @@ struct TransferRun {
   std::string console;
 };
 
-// Extract mode into an empty destination.
-TransferRun Extract(const Bytes& source, uint32_t songListAddress);
+// Extract mode into an empty destination, or with a target insert mode onto its end (based where
+// the driver bases it).
+TransferRun Extract(const Bytes& source, uint32_t songListAddress, const Bytes* target = nullptr);

@@ -9,27 +9,6 @@
 
 namespace {
 
-Bytes ReadBack(std::FILE* stream) {
-  Bytes bytes;
-  std::rewind(stream);
-  for (int byte; (byte = std::fgetc(stream)) != EOF;) bytes.push_back(static_cast<uint8_t>(byte));
-  return bytes;
-}
-
-// Inserts source's audio data at the end of target, based where the driver bases it.
-Bytes Insert(const Bytes& source, uint32_t songListAddress, const Bytes& target) {
-  std::FILE* in = StreamOf(source);
-  std::FILE* out = StreamOf(target);
-  testing::internal::CaptureStdout();
-  const uint32_t base = static_cast<uint32_t>(target.size()) | 0x08000000;
-  EXPECT_EQ(TransferAudioData(in, songListAddress, out, base, false), TransferResult::kOk);
-  testing::internal::GetCapturedStdout();
-  Bytes bytes = ReadBack(out);
-  std::fclose(in);
-  std::fclose(out);
-  return bytes;
-}
-
 // Every kind of block, laid out from base + 0x100: one song, a track pointing into itself, a
 // list with a sample, a wave table and a nested entry whose list names the sample again.
 Bytes EveryKindOfBlock(uint32_t base) {
@@ -115,5 +94,6 @@ TEST(Transfer, DrumKitsAndKeySplitListsAreCopiedAsFarAsTheEngineIndexesThem) {
   EXPECT_EQ(WordAt(bank.output, 0x640 + 12 * 100 + 4), kUnnamed);  // no key names it
   ExpectSameMusic(source, bank.output);
   ExpectSameMusic(source, Extract(bank.output, 0x08000010).output);
-  ExpectSameMusic(source, Insert(source, 0x08000100, Bytes(0x3602, 0xFF)), 0x08003604);
+  const Bytes target(0x3602, 0xFF);
+  ExpectSameMusic(source, Extract(source, 0x08000100, &target).output, 0x08003604);
 }
