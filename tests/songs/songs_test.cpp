@@ -1,4 +1,5 @@
-// Moves that sonvault-songs refuses; the golden runs hold the moves it makes.
+// Moves that sonvault-songs refuses, and songs that read in the game as in the source; the golden
+// runs hold the bytes of the moves it makes.
 #include "songs/songs.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/music.h"
 #include "support/streams.h"
 #include "support/whole_run.h"
 
@@ -39,6 +41,20 @@ ToolRun Songs(const fs::path& work, const std::vector<std::string>& args,
 }
 
 }  // namespace
+
+// Moved all at once into a game, the copy's own song list at the game's old end is the source's:
+// every song, with all it uses, reads there as the sound engine reads it in the source.
+TEST(Songs, MovedSongsReadAsInTheSource) {
+  TempDir work;
+  const std::string demo = Demo();
+  WriteFile(work / "music.gba", demo);
+  WriteFile(work / "game.gba", Text(Game()));
+  const std::vector<std::string> args = {"music.gba", "game.gba", "0=new:0",
+                                         "1=new:0",   "2=new:1",  "3=new:1"};
+  ASSERT_EQ(Songs(work.path(), args, "y\n\n").status, 0);
+  const std::string moved = ReadFile(work / "game.gba");
+  ExpectSameMusic(Bytes(demo.begin(), demo.end()), Bytes(moved.begin(), moved.end()), 0x08001000);
+}
 
 // Each refusal ends the run with its line and status 1, and leaves every file as it was.
 TEST(Songs, RefusedMovesChangeNothing) {
