@@ -16,15 +16,10 @@ namespace {
 
 constexpr char kBankFileName[] = "output.tbnk";
 
-constexpr char kOpenInputError[] = "Error opening input file";
 constexpr char kReadInputError[] = "Error reading input file";
-constexpr char kNotFound[] = "Could not locate audio data";
-constexpr char kOpenOutputError[] = "Error opening output file";
-constexpr char kWindowError[] = "Error: output exceeds the 32 MiB cartridge space";
 constexpr char kTableError[] = "Error: too many distinct blocks (more than 1024)";
 constexpr char kTrackError[] = "Error: track data runs past the end of the input file";
 constexpr char kWriteError[] = "Error writing output file";
-constexpr char kRestoreError[] = "Error: the target image could not be restored";
 
 std::FILE* OpenSource(const char* path) {
   std::FILE* source = OpenFile(path, "rb");

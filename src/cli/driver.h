@@ -16,5 +16,12 @@ int RunSonvault(int argc, char** argv);
 // last backslash, then "output.tbnk" (a forward slash is not a separator here).
 std::string OutputPathFor(const char* programPath);
 
+// Lines of sonvault's that the other programs print for the same failures.
+inline constexpr char kOpenInputError[] = "Error opening input file";
+inline constexpr char kNotFound[] = "Could not locate audio data";
+inline constexpr char kOpenOutputError[] = "Error opening output file";
+inline constexpr char kWindowError[] = "Error: output exceeds the 32 MiB cartridge space";
+inline constexpr char kRestoreError[] = "Error: the target image could not be restored";
+
 // The error line of a failed transfer (a failed write for anything else).
 const char* TransferErrorMessage(TransferResult result);

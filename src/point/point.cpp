@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "cli/console.h"
+#include "cli/driver.h"
 #include "cli/file_system.h"
 #include "cli/program_info.h"
 #include "image/address.h"
@@ -20,7 +21,6 @@ constexpr size_t kTypedAddressSize = 64;
 constexpr char kUsage[] = "Usage: sonvault-point <image> [<song list address>]";
 constexpr char kOpenError[] = "Error opening image file";
 constexpr char kReadError[] = "Error reading image file";
-constexpr char kNotFound[] = "Could not locate audio data";
 constexpr char kNoAddress[] = "Error: no song list address given";
 constexpr char kNotAnAddress[] =
     "Error: not an address; write it as sonvault prints it (0x09000000)";
@@ -31,7 +31,7 @@ constexpr char kNotASong[] = "Error: no song list there: its first entry is not 
 constexpr char kNoReference[] = "Error: no reference to the current song list found";
 constexpr char kTooMany[] = "Error: too many references to the current song list (more than 1024)";
 constexpr char kWriteError[] = "Error writing image file";
-constexpr char kRestoreError[] = "Error: the image could not be restored";
+constexpr char kImageRestoreError[] = "Error: the image could not be restored";
 constexpr char kUnchanged[] = "The game already uses that song list: nothing to change";
 
 const char* Songs(uint32_t count) { return count == 1 ? "song" : "songs"; }
@@ -138,7 +138,7 @@ int RunSonvaultPoint(int argc, char** argv) {
   if (outcome == WriteOutcome::kWritten) return Finish("Finished", kSuccess);
   if (outcome == WriteOutcome::kFailedNotRestored) {
     std::puts(kWriteError);
-    return Finish(kRestoreError, kFailure);
+    return Finish(kImageRestoreError, kFailure);
   }
   return Finish(kWriteError, kFailure);
 }

@@ -21,18 +21,13 @@
 namespace {
 
 constexpr char kUsage[] = "Usage: sonvault-songs <image> [<target image> <move>...]";
-constexpr char kOpenInputError[] = "Error opening input file";
-constexpr char kOpenOutputError[] = "Error opening output file";
-constexpr char kNotFound[] = "Could not locate audio data";
 constexpr char kTargetNotFound[] = "Could not locate audio data in the target";
 constexpr char kTooManySongs[] = "Error: more than 4096 songs in one song list";
 constexpr char kNoMoves[] =
     "Error: no moves given; write them as 3=5 (song 3 replaces song 5), 3=new";
 constexpr char kTooManyMoves[] = "Error: too many moves (more than 256)";
-constexpr char kWindowError[] = "Error: output exceeds the 32 MiB cartridge space";
 constexpr char kNoReference[] =
     "Error: no reference to the target's song list found, so added songs cannot be reached";
-constexpr char kRestoreError[] = "Error: the target image could not be restored";
 constexpr char kReadError[] = "Error reading output file";
 constexpr char kTooManyReferences[] =
     "Error: too many references to the target's song list (more than 1024)";
