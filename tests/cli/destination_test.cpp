@@ -84,6 +84,12 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
        source + " -e inject=close:error=EIO:when=1",
        {question, kept, kept, unwritten},
        SONVAULT_POINT_EXE},
+      // A song moved into its own game: the rewritten entry goes back, the copy is cut off.
+      {"songs, no flush",
+       "demo.gba demo.gba 0=1",
+       eio,
+       {question, kept, kept, failed},
+       SONVAULT_SONGS_EXE},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
