@@ -4,13 +4,11 @@
 
 #include <algorithm>
 #include <cstring>
-#include <string>
 #include <utility>
 #include <vector>
 
 #include "image/stream_io.h"
 #include "support/streams.h"
-#include "support/whole_run.h"
 
 TEST(References, AddressesAreReadAsSonvaultPrintsThem) {
   const std::pair<const char*, uint32_t> valid[] = {{"0x09000000", 0x09000000},

@@ -133,13 +133,10 @@ class MusicComparison {
   // Whether a sample or wave table lies wholly inside the original (its data without the byte
   // after it).
   bool Inside(uint32_t data, uint32_t word0) const {
-    if (!IsCartridgePointer(data)) return false;
-    const uint64_t start = FileOffset(data);
-    if ((word0 & 7) == 3) return start + 16 <= want_.size();
-    if (start + 16 > want_.size()) return false;
-    const uint32_t length = Word(want_, data + 12);
-    const uint64_t bytes = length == 0 ? 8 : length < 0x80000000 ? length : SampleBytes(data);
-    return start + 16 + bytes <= want_.size();
+    const uint32_t length = Word(want_, data + 12);  // 0 past the end: 24 bytes, also outside
+    const uint64_t bytes =
+        (word0 & 7) == 3 ? 16 : 16 + SampleBytes(data) - (length - 1 < 0x7FFFFFFF);
+    return IsCartridgePointer(data) && FileOffset(data) + bytes <= want_.size();
   }
 
   const Bytes& want_;
