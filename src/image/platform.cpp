@@ -1,5 +1,7 @@
 #include "image/platform.h"
 
+#include <csignal>
+
 #if !defined(_WIN32)
 #include <sys/types.h>
 #endif
@@ -25,5 +27,14 @@ int64_t StreamSize(std::FILE* stream) {
 #else
   if (fseeko(stream, 0, SEEK_END) != 0) return -1;
   return static_cast<int64_t>(ftello(stream));
+#endif
+}
+
+void IgnoreWriteSignals() {
+#if defined(SIGXFSZ)
+  std::signal(SIGXFSZ, SIG_IGN);
+#endif
+#if defined(SIGPIPE)
+  std::signal(SIGPIPE, SIG_IGN);
 #endif
 }

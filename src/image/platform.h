@@ -1,5 +1,5 @@
 // The stream calls the engine needs beyond standard C: unlocked single bytes, 64-bit seeks and a
-// file's size.
+// file's size; and the one signal setting every program makes before it writes.
 #pragma once
 
 #include <cstdint>
@@ -21,3 +21,7 @@ bool SeekStream(std::FILE* stream, uint64_t offset);
 
 // Size in bytes of an open stream's file, or -1; leaves the stream at its end.
 int64_t StreamSize(std::FILE* stream);
+
+// Makes a write that the system refuses by signal (past the file size limit, into a closed pipe)
+// fail like any other, so the run reports it and undoes its output instead of being killed.
+void IgnoreWriteSignals();

@@ -57,7 +57,8 @@ Program ProgramFor(const std::string& path) {
 
 #if !defined(_WIN32)
 // Sets up the conditions in work and returns how to start the tool under them: through the shell
-// and util-linux, prlimit for the size limit (SIGXFSZ ignored) and setpriv to drop to "nobody".
+// and util-linux, prlimit for the size limit (the tool itself ignores SIGXFSZ) and setpriv to drop
+// to "nobody".
 struct Launch {
   std::string prefix;   // commands the tool runs under
   std::string closed;   // redirections that close descriptors
@@ -102,8 +103,8 @@ ToolRun RunAsProcess(const fs::path& work, const Launch& launch, const char* exe
   fs::permissions(io.path(), fs::perms::all);
   WriteFile(io / "typed", typed);
   const std::string at = io.path().string() + "/";
-  std::string command = "cd '" + work.string() + "' && (trap '' XFSZ; timeout 60" + launch.prefix +
-                        " '" + at + "tool'";
+  std::string command =
+      "cd '" + work.string() + "' && (timeout 60" + launch.prefix + " '" + at + "tool'";
   for (const std::string& arg : args) command += " '" + arg + "'";
   command += " <'" + at + "typed' 2>&1" + launch.closed + "; echo $? >'" + at +
              "status') | cat >'" + at + "console'";
