@@ -32,7 +32,7 @@ bool OpenBank(const std::string& path, Destination& destination) {
 
 bool OpenTarget(const char* path, Destination& destination) {
   destination.path = path;
-  destination.stream = OpenFile(path, "r+b");
+  destination.stream = OpenRegularFile(path, "r+b");
   if (destination.stream == nullptr) return false;
   const int64_t size = StreamSize(destination.stream);
   if (size >= 0) {

@@ -16,14 +16,13 @@ namespace {
 
 constexpr char kBankFileName[] = "output.tbnk";
 
-constexpr char kReadInputError[] = "Error reading input file";
 constexpr char kTableError[] = "Error: too many distinct blocks (more than 1024)";
 constexpr char kTrackError[] = "Error: track data runs past the end of the input file";
 constexpr char kWriteError[] = "Error writing output file";
 
 std::FILE* OpenSource(const char* path) {
-  std::FILE* source = OpenFile(path, "rb");
-  // A directory opens on some systems but cannot be read.
+  std::FILE* source = OpenRegularFile(path, "rb");
+  // A file that opens but whose first byte cannot be read is refused as one that does not open.
   if (source != nullptr && std::fgetc(source) == EOF && std::ferror(source)) {
     std::fclose(source);
     return nullptr;

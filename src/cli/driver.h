@@ -18,6 +18,7 @@ std::string OutputPathFor(const char* programPath);
 
 // Lines of sonvault's that the other programs print for the same failures.
 inline constexpr char kOpenInputError[] = "Error opening input file";
+inline constexpr char kReadInputError[] = "Error reading input file";
 inline constexpr char kNotFound[] = "Could not locate audio data";
 inline constexpr char kOpenOutputError[] = "Error opening output file";
 inline constexpr char kWindowError[] = "Error: output exceeds the 32 MiB cartridge space";

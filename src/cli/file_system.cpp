@@ -47,6 +47,21 @@ std::FILE* OpenFile(const char* path, const char* mode) {
   return _wfopen(Wide(path).c_str(), Wide(mode).c_str());
 }
 
+std::FILE* OpenRegularFile(const char* path, const char* mode) {
+  struct _stat64 info;
+  if (_wstat64(Wide(path).c_str(), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG) {
+    return nullptr;
+  }
+  std::FILE* stream = OpenFile(path, mode);
+  // What the name led to may have changed in between.
+  if (stream != nullptr &&
+      (_fstat64(_fileno(stream), &info) != 0 || (info.st_mode & _S_IFMT) != _S_IFREG)) {
+    std::fclose(stream);
+    return nullptr;
+  }
+  return stream;
+}
+
 std::FILE* CreateNewFile(const char* path) {
   int fd = -1;
   const int flags = _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY;
@@ -115,6 +130,18 @@ int RunWithUtf8Arguments(int (*run)(int, char**), int argc, wchar_t** argv) {
 #else
 
 std::FILE* OpenFile(const char* path, const char* mode) { return std::fopen(path, mode); }
+
+std::FILE* OpenRegularFile(const char* path, const char* mode) {
+  struct stat info;
+  if (stat(path, &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
+  std::FILE* stream = OpenFile(path, mode);
+  // What the name led to may have changed in between.
+  if (stream != nullptr && (fstat(fileno(stream), &info) != 0 || !S_ISREG(info.st_mode))) {
+    std::fclose(stream);
+    return nullptr;
+  }
+  return stream;
+}
 
 std::FILE* CreateNewFile(const char* path) {
   // O_EXCL fails on any link, even one that leads nowhere.

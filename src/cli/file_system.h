@@ -11,6 +11,10 @@
 // fopen with a UTF-8 path.
 std::FILE* OpenFile(const char* path, const char* mode);
 
+// OpenFile for a regular file only (a link followed): nullptr for a folder, a device or a pipe,
+// which is refused before it is opened (opening a pipe waits for the other end).
+std::FILE* OpenRegularFile(const char* path, const char* mode);
+
 // Creates a new file at path and opens it for writing ("wb"); nullptr when anything (a file, a
 // link, even one that leads nowhere) is there already, so no other file is ever written through it.
 std::FILE* CreateNewFile(const char* path);

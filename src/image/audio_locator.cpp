@@ -1,8 +1,10 @@
 #include "image/audio_locator.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <cstring>
 
+#include "image/address.h"
 #include "image/platform.h"
 #include "image/stream_io.h"
 
@@ -29,7 +31,10 @@ uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset) {
   uint64_t base = 0;  // file offset of buffer[0]
   uint64_t next = 0;  // file offset of the next candidate for word 1
   for (;;) {
-    const size_t got = std::fread(buffer + kept, 1, kChunkSize, stream);
+    // No address reaches past the cartridge window: the scan ends there as at the file's end.
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(kChunkSize, kWindowSize - base - kept));
+    const size_t got = std::fread(buffer + kept, 1, want, stream);
     if (got < kChunkSize && std::ferror(stream)) return 0;
     const uint64_t end = base + kept + got;
     while (next + 12 <= end) {

@@ -80,7 +80,7 @@ int RunSonvaultPoint(int argc, char** argv) {
   std::puts("Sonvault Point, Release " SONVAULT_VERSION_MAJOR);
   std::puts("");
   if (argc <= 1) return Finish(kUsage, kFailure);
-  std::FILE* image = OpenFile(argv[1], "r+b");
+  std::FILE* image = OpenRegularFile(argv[1], "r+b");
   if (image == nullptr) return Finish(kOpenError, kFailure);
   const int64_t size = StreamSize(image);
   if (size < 0) return CloseAndFinish(image, kReadError, kFailure);
@@ -89,7 +89,7 @@ int RunSonvaultPoint(int argc, char** argv) {
   const uint32_t current = LocateAudioData(image);
   // Only an address in the image names a list whose references can be moved.
   if (!IsCartridgePointer(current) || FileOffset(current) >= imageSize) {
-    return CloseAndFinish(image, kNotFound, kFailure);
+    return CloseAndFinish(image, std::ferror(image) ? kReadError : kNotFound, kFailure);
   }
   const uint32_t currentSongs = CountSongs(image, current);
   std::printf("Image File: %s\n", argv[1]);

@@ -119,14 +119,16 @@ bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint
   size_t kept = 0;    // bytes carried over at the front of the buffer
   uint64_t base = 0;  // file offset of buffer[0]
   for (;;) {
-    const size_t got = std::fread(buffer + kept, 1, kChunkSize, image);
+    // The console reaches no word past the cartridge window.
+    const size_t want =
+        static_cast<size_t>(std::min<uint64_t>(kChunkSize, kWindowSize - base - kept));
+    const size_t got = std::fread(buffer + kept, 1, want, image);
     if (got < kChunkSize && std::ferror(image)) return false;
     const size_t end = kept + got;
     for (size_t at = kept; at + 4 <= end; at += 4) {
       const uint32_t word = LoadU32(buffer + at);
       if (word != current && !IsEntryReference(word, current, listEnd, buffer, at)) continue;
-      // An offset past 4 GiB would not fit a reference: no cartridge image is that large.
-      if (references.count == kMaxReferences || base + at > UINT32_MAX) return false;
+      if (references.count == kMaxReferences) return false;
       references.items[references.count++] = {static_cast<uint32_t>(base + at), word,
                                               target + (word - current)};
     }

@@ -33,8 +33,9 @@ uint32_t CountSongs(std::FILE* image, uint32_t address);
 
 // Collects, in file order, every word on a multiple of 4 that equals current, or that points at
 // an entry's header word or player field of its songCount entries and that a PC-relative load
-// (Thumb or ARM ldr from pc) loads; each paired with its value once pointed at target. False on a
-// read error, when there are more than kMaxReferences, or when one lies past 4 GiB.
+// (Thumb or ARM ldr from pc) loads; each paired with its value once pointed at target. Reads no
+// further than the 32 MiB cartridge window. False on a read error or when there are more than
+// kMaxReferences.
 bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint32_t target,
                     ReferenceList& references);
 

@@ -1,5 +1,7 @@
 #include "songs/song_table.h"
 
+#include <algorithm>
+
 #include "image/address.h"
 #include "image/platform.h"
 #include "image/stream_io.h"
@@ -38,7 +40,8 @@ void ReadPlayers(const ImageBytes& image, uint64_t pointerOffset, SongTable& tab
 bool ReadImage(std::FILE* file, ImageBytes& bytes) {
   const int64_t size = StreamSize(file);
   if (size < 0 || !SeekStream(file, 0)) return false;
-  bytes.resize(static_cast<size_t>(size));
+  // No address reaches past the cartridge window, so nothing there is read.
+  bytes.resize(static_cast<size_t>(std::min<uint64_t>(static_cast<uint64_t>(size), kWindowSize)));
   return std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 

@@ -43,7 +43,8 @@ inline uint32_t PlayerOf(const SongInfo& song) { return song.second & 0xFFFF; }
 
 using ImageBytes = std::vector<uint8_t>;
 
-// Reads the whole file into bytes (the songs are measured in memory); false on a read error.
+// Reads the file, up to the 32 MiB cartridge window, into bytes (the songs are measured in
+// memory); false when its size or its bytes cannot be read.
 bool ReadImage(std::FILE* file, ImageBytes& bytes);
 
 // Reads the songs of the list at listAddress, whose pointer the locator found at file offset

@@ -73,8 +73,10 @@ int List(std::FILE* image, const char* path) {
   SongTable& table = gRun.source;
   uint64_t pointerOffset = 0;
   const uint32_t listAddress = LocateAudioData(image, &pointerOffset);
-  if (listAddress == 0) return CloseAndFinish(image, kNotFound, kFailure);
-  if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kOpenInputError, kFailure);
+  if (listAddress == 0) {
+    return CloseAndFinish(image, std::ferror(image) ? kReadInputError : kNotFound, kFailure);
+  }
+  if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kReadInputError, kFailure);
   if (!ReadSongTable(gRun.sourceBytes, listAddress, pointerOffset, true, table)) {
     return CloseAndFinish(image, kTooManySongs, kFailure);
   }
@@ -251,8 +253,10 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   Run& run = gRun;
   uint64_t pointerOffset = 0;
   const uint32_t sourceList = LocateAudioData(source, &pointerOffset);
-  if (sourceList == 0) return CloseAndFinish(source, kNotFound, kFailure);
-  if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kOpenInputError, kFailure);
+  if (sourceList == 0) {
+    return CloseAndFinish(source, std::ferror(source) ? kReadInputError : kNotFound, kFailure);
+  }
+  if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kReadInputError, kFailure);
   if (!ReadSongTable(run.sourceBytes, sourceList, pointerOffset, false, run.source)) {
     return CloseAndFinish(source, kTooManySongs, kFailure);
   }
@@ -273,7 +277,7 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   std::printf("Output File: %s\n", argv[2]);
   if (destination.oldSize >= kWindowSize) return refuse(kWindowError);
   const uint32_t targetList = LocateAudioData(target, &pointerOffset);
-  if (targetList == 0) return refuse(kTargetNotFound);
+  if (targetList == 0) return refuse(std::ferror(target) ? kReadError : kTargetNotFound);
   if (!ReadImage(target, run.targetBytes)) return refuse(kReadError);
   if (!ReadSongTable(run.targetBytes, targetList, pointerOffset, false, run.target)) {
     return refuse(kTooManySongs);
@@ -370,7 +374,7 @@ int RunSonvaultSongs(int argc, char** argv) {
   std::puts("Sonvault Songs, Release " SONVAULT_VERSION_MAJOR);
   std::puts("");
   if (argc <= 1) return Finish(kUsage, kFailure);
-  std::FILE* source = OpenFile(argv[1], "rb");
+  std::FILE* source = OpenRegularFile(argv[1], "rb");
   if (source == nullptr) return Finish(kOpenInputError, kFailure);
   if (argc == 2) return List(source, argv[1]);
   return MoveSongs(source, argc, argv);

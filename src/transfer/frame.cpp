@@ -69,10 +69,13 @@ void Announce(const TransferState& state, const char* line) {
 TransferResult Transfer(TransferState& state, uint32_t baseAddress, bool extractMode) {
   state.failure = TransferResult::kOk;
   // The source's end is fixed now, so a source that is also the destination reads the same.
+  // Nothing past the cartridge window is ever read: no address reaches it.
   if (state.sourceBytes == nullptr) {
     const int64_t size = StreamSize(state.source);
-    state.sourceSize = size < 0 ? 0 : static_cast<uint64_t>(size);
+    if (size < 0) return state.failure = TransferResult::kReadFailed;
+    state.sourceSize = static_cast<uint64_t>(size);
   }
+  state.sourceSize = std::min(state.sourceSize, uint64_t{kWindowSize});
 
   baseAddress = AlignedBase(baseAddress);
   ClearTable(state.BlockTable);

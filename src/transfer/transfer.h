@@ -26,8 +26,9 @@ struct SongSelection {
 // Runs the whole transfer: the base is rounded up to a multiple of 4 and, in extract mode, the
 // 16-byte bank header goes first. The copy's song list holds the selected songs (every song of the
 // source's list when selection is null). Bytes past the end of the source (its size when the call
-// starts) read as 0. On failure the destination holds a partial output that the caller must
-// discard. Leaves both streams at unspecified positions.
+// starts, and at most the 32 MiB window) read as 0; a source whose size cannot be read fails. On
+// failure the destination holds a partial output that the caller must discard. Leaves both streams
+// at unspecified positions.
 TransferResult TransferAudioData(std::FILE* source, uint32_t songListAddress,
                                  std::FILE* destination, uint32_t baseAddress, bool extractMode,
                                  const SongSelection* selection = nullptr);
