@@ -6,6 +6,8 @@
 namespace {
 
 constexpr char kPartialSuffix[] = ".partial";
+// A source has only so many names; past this many the folder is not one to write in.
+constexpr uint32_t kPartialNames = 64;
 
 // Closes the stream; false when a write to it failed. Output that is kept reaches the disk first
 // (a failed flush is a failed write); a run that failed already needs no answer.
@@ -18,13 +20,17 @@ bool CloseStream(std::FILE*& stream, bool keep) {
 
 }  // namespace
 
-bool OpenBank(const std::string& path, Destination& destination) {
+bool OpenBank(const std::string& path, std::FILE* source, Destination& destination) {
   destination.path = path;
-  destination.partialPath = path + kPartialSuffix;
   // Where no bank is (a dangling link included), creating the partial file tests the folder.
   if (!WritableOrMissing(path.c_str())) return false;
-  // A partial file left by a run that stopped, or a link, or the source itself: a stream open on
-  // it keeps reading its bytes, and the new one never writes through it.
+  // The source keeps its name: the partial file takes the first name that is not the source's.
+  destination.partialPath = path + kPartialSuffix;
+  for (uint32_t n = 2; MayNameFileOf(destination.partialPath.c_str(), source); ++n) {
+    if (n > kPartialNames) return false;
+    destination.partialPath = path + kPartialSuffix + std::to_string(n);
+  }
+  // A partial file left by a run that stopped, or a link: the new one never writes through it.
   RemoveFile(destination.partialPath.c_str());
   destination.stream = CreateNewFile(destination.partialPath.c_str());
   return destination.stream != nullptr;

@@ -2,7 +2,8 @@
 // file. Extract: the bank is written to "<bank path>.partial" and moved onto the bank path only
 // when whole, so a failed run leaves an earlier bank as it was and the source may be that bank.
 // The partial file is always created new, never written through a file or link already there:
-// that is removed first (on Windows an open file cannot be, so a source of that name is refused).
+// that is removed first. A source of that name (or a link to it) keeps it: the bank then takes
+// "<bank path>.partial2" (or 3, ...).
 // Insert: the target is opened for update and only grows; a failed run cuts it back.
 #pragma once
 
@@ -19,10 +20,11 @@ struct Destination {
   uint64_t oldSize = 0;     // insert only: the target's size when it was opened
 };
 
-// Opens a bank at path. First finds out whether a bank already at path can be written without
-// changing it, then removes whatever is at the partial path and creates the partial file anew.
-// False, with nothing left open or created, when either fails.
-bool OpenBank(const std::string& path, Destination& destination);
+// Opens a bank at path for a run reading source. First finds out whether a bank already at path
+// can be written without changing it, then removes whatever is at the partial path (never the
+// source) and creates the partial file anew. False, with nothing left open or created, when
+// either fails.
+bool OpenBank(const std::string& path, std::FILE* source, Destination& destination);
 
 // Opens the target at path for update and reads its size. False, with nothing left open, when it
 // cannot be opened or sized.

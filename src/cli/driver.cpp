@@ -75,7 +75,7 @@ int RunSonvault(int argc, char** argv) {
   Destination destination;
   uint32_t baseAddress = 0;
   if (extractMode) {
-    if (!OpenBank(OutputPathFor(argv[0]), destination)) {
+    if (!OpenBank(OutputPathFor(argv[0]), source, destination)) {
       return CloseAndFinish(source, kOpenOutputError, kFailure);
     }
     std::printf("Output File: %s\n", destination.path.c_str());

@@ -99,6 +99,32 @@ bool MoveFileOnto(const char* from, const char* to) {
 
 bool RemoveFile(const char* path) { return _wremove(Wide(path).c_str()) == 0; }
 
+bool MayNameFileOf(const char* path, std::FILE* stream) {
+  BY_HANDLE_FILE_INFORMATION open;
+  const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  if (!GetFileInformationByHandle(handle, &open)) return true;
+  // The name itself (a link not followed), then what it leads to.
+  for (const DWORD follow : {DWORD{FILE_FLAG_OPEN_REPARSE_POINT}, DWORD{0}}) {
+    const HANDLE named =
+        CreateFileW(Wide(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | follow, nullptr);
+    if (named == INVALID_HANDLE_VALUE) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) continue;
+      return true;
+    }
+    BY_HANDLE_FILE_INFORMATION info;
+    const bool known = GetFileInformationByHandle(named, &info) != 0;
+    CloseHandle(named);
+    if (!known ||
+        (info.dwVolumeSerialNumber == open.dwVolumeSerialNumber &&
+         info.nFileIndexHigh == open.nFileIndexHigh && info.nFileIndexLow == open.nFileIndexLow)) {
+      return true;
+    }
+  }
+  return false;
+}
+
 // _commit is FlushFileBuffers on the file's handle (and succeeds on a console).
 bool FlushToDisk(std::FILE* stream) {
   return std::fflush(stream) == 0 && _commit(_fileno(stream)) == 0;
@@ -165,6 +191,18 @@ bool TruncateFile(const char* path, uint64_t size) {
 bool MoveFileOnto(const char* from, const char* to) { return std::rename(from, to) == 0; }
 
 bool RemoveFile(const char* path) { return std::remove(path) == 0; }
+
+bool MayNameFileOf(const char* path, std::FILE* stream) {
+  struct stat open;
+  if (fstat(fileno(stream), &open) != 0) return true;
+  struct stat named;
+  const auto same = [&](int result) {
+    if (result != 0) return errno != ENOENT;
+    return named.st_dev == open.st_dev && named.st_ino == open.st_ino;
+  };
+  // The name itself (a link not followed), then what it leads to.
+  return same(lstat(path, &named)) || same(stat(path, &named));
+}
 
 #if defined(__EMSCRIPTEN__)
 // The browser's files live in memory: there is no disk to wait for.

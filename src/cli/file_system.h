@@ -31,6 +31,10 @@ bool MoveFileOnto(const char* from, const char* to);
 
 bool RemoveFile(const char* path);
 
+// True when the name at path, or the file a link there leads to, may be the file open as stream
+// (also when either cannot be looked at, except that nothing is there).
+bool MayNameFileOf(const char* path, std::FILE* stream);
+
 // Writes out the stream's buffer and waits until the file's bytes are on the disk; false when
 // either fails. A pipe or a device keeps nothing, so for it the buffer is all there is to write.
 bool FlushToDisk(std::FILE* stream);
