@@ -43,23 +43,13 @@ bool CopyWaveTable(TransferState& state) {
   return true;
 }
 
-// A sample or wave table entry whose data word, data, fills the pointer slot at slotOffset.
-bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset, bool waveTable) {
-  if (!IsCartridgePointer(data)) return true;
-  const Placement placement = PlaceBlock(state, state.BlockTable, data, slotOffset);
-  if (placement == Placement::kFailed) return false;
-  if (placement == Placement::kAlreadyPlaced) return true;
-  SeekSource(state, data);
-  return waveTable ? CopyWaveTable(state) : CopySample(state, data);
-}
-
 static_assert(sizeof(InstrumentListEntries::bytes) <= kSlotBufferSize,
               "a whole list must fit the slot buffer");
 
-// Past a list's first invalid entry the words are whatever bytes lie there: a block is followed
-// only when it lies wholly inside the source, so such bytes never lead the copy out of the image.
+// A sample (its header and its data by the length rule) or a wave table is followed only when it
+// lies wholly inside the source: the sound engine cannot read one that runs past the cartridge,
+// and the bytes of an entry nobody plays may ask for any length.
 bool SourceHoldsBlock(TransferState& state, uint32_t data, bool waveTable) {
-  if (!IsCartridgePointer(data)) return false;
   const uint64_t start = FileOffset(data);
   uint64_t size = 16;
   if (!waveTable) {
@@ -69,6 +59,17 @@ bool SourceHoldsBlock(TransferState& state, uint32_t data, bool waveTable) {
     size += lengthWord == 0 ? 8 : SampleDataLength(lengthWord);
   }
   return start + size <= state.sourceSize;
+}
+
+// A sample or wave table entry whose data word, data, fills the pointer slot at slotOffset. One
+// that does not lie in the source keeps its pointer, like one outside the cartridge space.
+bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset, bool waveTable) {
+  if (!IsCartridgePointer(data) || !SourceHoldsBlock(state, data, waveTable)) return true;
+  const Placement placement = PlaceBlock(state, state.BlockTable, data, slotOffset);
+  if (placement == Placement::kFailed) return false;
+  if (placement == Placement::kAlreadyPlaced) return true;
+  SeekSource(state, data);
+  return waveTable ? CopyWaveTable(state) : CopySample(state, data);
 }
 
 // Walks the list in ListTable slot slot; its copy stays in the slot buffer while the entries'
@@ -94,7 +95,6 @@ bool TransferListEntries(TransferState& state, uint32_t slot) {
       if (shape == ListShape::kKeySplit && !list.named[k]) continue;
       const bool waveTable = typeNumber == kWaveTableType;
       if (!waveTable && ((word0 & kNestedBits) != 0 || typeNumber != 0)) continue;
-      if (!SourceHoldsBlock(state, data, waveTable)) continue;
     }
     bool ok = true;
     if (typeNumber == kWaveTableType) {

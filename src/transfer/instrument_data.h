@@ -5,8 +5,9 @@
 // nothing; type number 0 is a sample: a 16-byte header whose last word W sets what follows
 // (W = 0: two words; bit 31 clear: W data bytes and the byte after them, which the sound engine
 // also reads; bit 31 set: (0x80000001 - (W & 0x7FFFFFFF)) >> 1 bytes). Data words are followed when
-// their top byte is 0x08 or 0x09; samples, wave tables and key maps share the BlockTable. A sample
-// of more than 0x100000 data bytes prints its address ("%X").
+// their top byte is 0x08 or 0x09 and the sample (header and data) or wave table lies wholly inside
+// the source; samples, wave tables and key maps share the BlockTable. A sample of more than
+// 0x100000 data bytes prints its address ("%X").
 #pragma once
 
 #include "transfer/frame.h"

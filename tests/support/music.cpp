@@ -97,7 +97,7 @@ class MusicComparison {
       listed = listed && k < 128 && valid;
       if (!listed && k >= reach) return;
       if (!listed && shape == Shape::kKeySplit && named.count(k) == 0) continue;
-      if (!listed && (!valid || (word0 & 0xC0) != 0 || !Inside(Word(want_, w + 4), word0))) {
+      if (!listed && (!valid || ((word0 & 0xC0) != 0 && (word0 & 7) != 3))) {
         Same(w, g, 12);  // bytes the engine reads as they stand
         continue;
       }
@@ -111,6 +111,8 @@ class MusicComparison {
     const uint32_t data = Word(want_, w + 4);
     if (!IsCartridgePointer(data) || (type & 7) == 1 || (type & 7) == 2 || (type & 7) == 4) {
       if ((type & 0xC0) == 0) Same(w + 4, g + 4, 8);  // what the entry holds is its voice
+    } else if (((type & 7) == 3 || (type & 0xC0) == 0) && !Inside(data, word0)) {
+      Same(w + 4, g + 4, 4);  // a block the source does not hold keeps its pointer
     } else if ((type & 7) == 3) {
       Same(data, Word(got_, g + 4), 16);
     } else if ((type & 0xC0) != 0) {

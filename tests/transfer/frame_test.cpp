@@ -12,7 +12,7 @@ namespace {
 constexpr uint32_t kSongList = 0x08000100;
 constexpr uint32_t kHeaders = 0x08004000;  // 8 bytes each
 constexpr uint32_t kLists = 0x08008000;
-constexpr uint32_t kFar = 0x08100000;  // past the end of every image here: reads as zeros
+constexpr uint32_t kFar = 0x08100000;  // past the end of most images here: reads as zeros
 
 // n songs whose headers follow one another from kHeaders, the list of header i at list(i).
 ImageBuilder Songs(uint32_t n, uint32_t (*list)(uint32_t)) {
@@ -87,12 +87,15 @@ TEST(Frame, EveryRelocationTableHolds1024BlocksAndRefusesThe1025th) {
        0x3028},
       // 8 songs and 8 lists of 128 entries end at 0x3098, the blocks follow. A key map of zeros
       // names entry 0 of its list at 0x08200000, which is copied although it reads as invalid.
-      // Samples, wave tables and key maps share one table: 342, 341 and 341 of them.
+      // Samples, wave tables and key maps share one table: 342, 341 and 341 of them. The image
+      // holds the zeros of every sample and wave table, so each is followed.
       {"samples, wave tables and key maps together",
        [](uint32_t n) {
-         return Entries(n, [](uint32_t i) {
+         Bytes bytes = Entries(n, [](uint32_t i) {
            return i % 3 == 0 ? Sample(i) : i % 3 == 1 ? Wave(i) : KeyMap(i);
          });
+         bytes.resize(FileOffset(kFar) + 32 * 1025);
+         return bytes;
        },
        0x11084},
   };

@@ -97,3 +97,43 @@ TEST(Transfer, DrumKitsAndKeySplitListsAreCopiedAsFarAsTheEngineIndexesThem) {
   const Bytes target(0x3602, 0xFF);
   ExpectSameMusic(source, Extract(source, 0x08000100, &target).output, 0x08003604);
 }
+
+// A game's drum kit that no song plays is a table of pointers into its data, three to an entry.
+// Its ninth entry reads as a fixed-pitch sample whose length word asks for 503 MB, far past the
+// end of the image: the engine could never read it, yet it stopped every copy of the game's music
+// at the 32 MiB window. Now it keeps its pointer and the rest is copied.
+TEST(Transfer, ASampleRunningPastTheSourceKeepsItsPointer) {
+  constexpr uint32_t kTable = 0x08001000;
+  constexpr uint32_t kStrange = 0x08001800;  // where the ninth entry's data word points
+  constexpr uint32_t kPlayed = 0x08001900;
+  ImageBuilder image;
+  image.PutSignature(0x10, 0x08000100).PutSongList(0x08000100, {{0x08000200, 0}});
+  image.PutSongHeader(0x08000200, 0, 0x08000300, {});
+  image.PutInstrumentList(0x08000300, {{0x80, kTable, 0}, {0x3C00, kPlayed, 0}});
+  // Type bytes 0x01, 0x02 and 0x04 point to nothing; 0x08 is a fixed-pitch sample; 0x06 ends
+  // the list by the list rule.
+  for (uint32_t k = 0; k < 128; ++k) {
+    const uint32_t type = k < 8 ? (1u << (k % 3)) : k == 8 ? 0x08 : 0x06;
+    image.PutU32(kTable + 12 * k, 0x08004000 + 0x100 * k + type);
+    image.PutU32(kTable + 12 * k + 4, k == 8 ? kStrange : 0x08004010 + 0x100 * k);
+    image.PutU32(kTable + 12 * k + 8, 0x08004020 + 0x100 * k);
+  }
+  image.PutSample(kStrange, 503000000, {});
+  const Bytes source = image.PutSample(kPlayed, 4, Pattern(5, 0x50)).Resize(0x2000).bytes();
+
+  const TransferRun bank = Extract(source, 0x08000100);
+  ASSERT_EQ(bank.result, TransferResult::kOk);
+  // The song's list at 0x28, the kit's 128 entries at 0x40, the played sample at 0x640.
+  ASSERT_EQ(bank.output.size(), 0x655u);
+  EXPECT_EQ(WordAt(bank.output, 0x40 + 12 * 8 + 4), kStrange);
+  EXPECT_EQ(WordAt(bank.output, 0x28 + 12 + 4), 0x08000640u);
+  ExpectSameMusic(source, bank.output);
+  const Bytes target(0x3602, 0xFF);
+  const TransferRun inserted = Extract(source, 0x08000100, &target);
+  ASSERT_EQ(inserted.result, TransferResult::kOk);
+  ExpectSameMusic(source, inserted.output, 0x08003604);
+  uint32_t bytes = 0;
+  EXPECT_EQ(MeasureAudioData(source.data(), source.size(), 0x08000100, nullptr, bytes),
+            TransferResult::kOk);
+  EXPECT_EQ(bytes, 0x645u);
+}
