@@ -1,7 +1,10 @@
 #include "songs/songs.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <utility>
+#include <vector>
 
 #include "cli/console.h"
 #include "cli/destination.h"
@@ -31,6 +34,9 @@ constexpr char kNoReference[] =
 constexpr char kReadError[] = "Error reading output file";
 constexpr char kTooManyReferences[] =
     "Error: too many references to the target's song list (more than 1024)";
+constexpr char kOverlap[] =
+    "Error: the words the moves rewrite overlap one another, the song list pointer, the signature "
+    "or the copy";
 
 // The tables of both images and the run's working lists, off the stack.
 struct Run {
@@ -64,6 +70,12 @@ void ShowPlayers(const SongTable& table) {
   }
 }
 
+// Only a cartridge address into the image names a song list whose entries can be read and moved,
+// as sonvault-point asks of the list it moves the game from.
+bool ListInImage(uint32_t listAddress, const ImageBytes& image) {
+  return IsCartridgePointer(listAddress) && FileOffset(listAddress) < image.size();
+}
+
 void ShowSongList(const SongTable& table) {
   std::printf("Song list at: 0x%08X (%u %s)\n", table.listAddress, table.count,
               Plural(table.count, "song", "songs"));
@@ -77,6 +89,8 @@ int List(std::FILE* image, const char* path) {
     return CloseAndFinish(image, std::ferror(image) ? kReadInputError : kNotFound, kFailure);
   }
   if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kReadInputError, kFailure);
+  if (!ListInImage(listAddress, gRun.sourceBytes))
+    return CloseAndFinish(image, kNotFound, kFailure);
   if (!ReadSongTable(gRun.sourceBytes, listAddress, pointerOffset, true, table)) {
     return CloseAndFinish(image, kTooManySongs, kFailure);
   }
@@ -249,6 +263,53 @@ void AddEntryWords() {
   }
 }
 
+// Where the copy starts in the target, oldSize bytes long: on the next multiple of 4. A replace
+// alone must leave the game's song list as long as it was, so when the header word of the entry
+// that ends the list is not wholly in the file (the list ends at its end), the copy starts after
+// a zero entry of its own.
+uint64_t CopyOffset(uint64_t oldSize, uint32_t added) {
+  const SongTable& target = gRun.target;
+  uint64_t from = oldSize;
+  const uint64_t zeroEntry = FileOffset(target.listAddress + kSongEntrySize * target.count);
+  if (added == 0 && zeroEntry + 4 > oldSize) from = zeroEntry + kSongEntrySize;
+  return (from + 3) / 4 * 4;
+}
+
+// The file offsets of the words a move rewrites below the target's old end, each marked when it
+// is a reference: the references found, then each replaced entry's header word and, when its
+// player changes, its second word.
+std::vector<std::pair<uint64_t, bool>> RewrittenWords() {
+  const Run& run = gRun;
+  std::vector<std::pair<uint64_t, bool>> words;
+  for (uint32_t k = 0; k < run.words.count; ++k) words.push_back({run.words.items[k].offset, true});
+  for (uint32_t m = 0; m < run.moveCount; ++m) {
+    const Move& move = run.moves[m];
+    if (move.added) continue;
+    const SongInfo& song = run.target.songs[move.place];
+    const uint32_t entry = FileOffset(run.target.listAddress + kSongEntrySize * move.place);
+    words.push_back({entry, false});
+    if (((song.second & 0xFFFF0000) | move.player) != song.second)
+      words.push_back({entry + 4, false});
+  }
+  return words;
+}
+
+// True when two rewritten words overlap, or one overlaps the song list pointer (but for the
+// reference that is the pointer itself), the signature behind it, or the copy past the old end:
+// each would undo another write or leave a game whose audio data cannot be found.
+bool RewritesCollide(uint64_t pointerOffset, uint64_t oldSize) {
+  std::vector<std::pair<uint64_t, bool>> words = RewrittenWords();
+  std::sort(words.begin(), words.end());
+  for (size_t k = 0; k < words.size(); ++k) {
+    const auto [at, reference] = words[k];
+    if (k > 0 && at < words[k - 1].first + 4) return true;
+    if (at + 4 > oldSize) return true;
+    const bool thePointer = reference && at == pointerOffset;
+    if (!thePointer && at + 4 > pointerOffset && at < pointerOffset + 16) return true;
+  }
+  return false;
+}
+
 int MoveSongs(std::FILE* source, int argc, char** argv) {
   Run& run = gRun;
   uint64_t pointerOffset = 0;
@@ -257,6 +318,7 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
     return CloseAndFinish(source, std::ferror(source) ? kReadInputError : kNotFound, kFailure);
   }
   if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kReadInputError, kFailure);
+  if (!ListInImage(sourceList, run.sourceBytes)) return CloseAndFinish(source, kNotFound, kFailure);
   if (!ReadSongTable(run.sourceBytes, sourceList, pointerOffset, false, run.source)) {
     return CloseAndFinish(source, kTooManySongs, kFailure);
   }
@@ -278,7 +340,9 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   if (destination.oldSize >= kWindowSize) return refuse(kWindowError);
   const uint32_t targetList = LocateAudioData(target, &pointerOffset);
   if (targetList == 0) return refuse(std::ferror(target) ? kReadError : kTargetNotFound);
+  const uint64_t targetPointer = pointerOffset;
   if (!ReadImage(target, run.targetBytes)) return refuse(kReadError);
+  if (!ListInImage(targetList, run.targetBytes)) return refuse(kTargetNotFound);
   if (!ReadSongTable(run.targetBytes, targetList, pointerOffset, false, run.target)) {
     return refuse(kTooManySongs);
   }
@@ -288,11 +352,15 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
 
   char error[256];
   if (const char* line = ReadMoves(argc, argv, error, sizeof error)) return refuse(line);
+  const uint32_t added = AddedCount();
+  // The new list must stay one that sonvault-songs itself can read.
+  if (run.target.count + added > kMaxSongs) return refuse(kTooManySongs);
   uint32_t bytes = 0;
   const TransferResult measured = MeasureSongs(run.sourceBytes, sourceList, &run.selection, bytes);
   if (measured != TransferResult::kOk) return refuse(TransferErrorMessage(measured));
-  const uint32_t base = AlignedBase(static_cast<uint32_t>(destination.oldSize) | kCartridgeBase);
-  const uint32_t added = AddedCount();
+  const uint64_t baseOffset = CopyOffset(destination.oldSize, added);
+  if (baseOffset >= kWindowSize) return refuse(kWindowError);
+  const uint32_t base = kCartridgeBase + static_cast<uint32_t>(baseOffset);
   const uint64_t copyEnd = uint64_t{base} + bytes;
   const uint64_t listAt = (copyEnd + 3) / 4 * 4;
   const uint64_t end = added == 0 ? copyEnd : listAt + 8 * (uint64_t{run.target.count} + added + 1);
@@ -309,6 +377,7 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   if (run.words.count + 2 * (run.moveCount - added) > kMaxReferences) {
     return refuse(kTooManyReferences);
   }
+  if (RewritesCollide(targetPointer, destination.oldSize)) return refuse(kOverlap);
 
   ShowMoves(sourceList);
   std::puts("");
