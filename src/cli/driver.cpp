@@ -64,9 +64,10 @@ int RunSonvault(int argc, char** argv) {
   std::FILE* source = OpenSource(argv[1]);
   if (source == nullptr) return Finish(kOpenInputError, kFailure);
 
-  const uint32_t songListAddress = LocateAudioData(source);
+  bool readFailed = false;
+  const uint32_t songListAddress = LocateAudioData(source, nullptr, &readFailed);
   if (songListAddress == 0) {
-    return CloseAndFinish(source, std::ferror(source) ? kReadInputError : kNotFound, kFailure);
+    return CloseAndFinish(source, readFailed ? kReadInputError : kNotFound, kFailure);
   }
   std::printf("Input File: %s\n", argv[1]);
   std::printf("Audio data located at: 0x0%X\n\n", songListAddress);

@@ -23,8 +23,11 @@ bool IsSignatureAt(const uint8_t* bytes) {
 
 }  // namespace
 
-uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset) {
-  if (!SeekStream(stream, 0)) return 0;
+uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset, bool* failed) {
+  bool ignored = false;
+  bool& failure = failed != nullptr ? *failed : ignored;
+  failure = !SeekStream(stream, 0);
+  if (failure) return 0;
 
   uint8_t buffer[kChunkSize + kCarry];
   size_t kept = 0;    // bytes carried over at the front of the buffer
@@ -35,7 +38,10 @@ uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset) {
     const size_t want =
         static_cast<size_t>(std::min<uint64_t>(kChunkSize, kWindowSize - base - kept));
     const size_t got = std::fread(buffer + kept, 1, want, stream);
-    if (got < kChunkSize && std::ferror(stream)) return 0;
+    if (got < kChunkSize && std::ferror(stream)) {
+      failure = true;
+      return 0;
+    }
     const uint64_t end = base + kept + got;
     while (next + 12 <= end) {
       // Only a candidate that starts with word 1's first byte can match: memchr finds the next

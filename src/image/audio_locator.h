@@ -11,7 +11,8 @@ inline constexpr uint32_t kSignature[3] = {0x8888684A, 0xD1042800, 0x1C191C08};
 // Scans the stream from its start, word by word, for the first signature whose word 1 lies at a
 // file offset of 4 or more, and returns the word stored just before it: the song list address.
 // Reads no further than the 32 MiB cartridge window, as if the file ended there.
-// Returns 0 when there is none, when the file ends inside a partial match, or on a read error
-// (the stream's error indicator then tells which). Leaves the stream at an unspecified position.
-// pointerOffset, when given, receives the file offset of the song list pointer that was found.
-uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset = nullptr);
+// Returns 0 when there is none, when the file ends inside a partial match, or when a read or the
+// seek to the start fails (failed, when given, then says so). Leaves the stream at an unspecified
+// position. pointerOffset, when given, receives the file offset of the song list pointer found.
+uint32_t LocateAudioData(std::FILE* stream, uint64_t* pointerOffset = nullptr,
+                         bool* failed = nullptr);

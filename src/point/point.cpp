@@ -58,6 +58,7 @@ const char* ListError(std::FILE* image, uint64_t imageSize, uint32_t address) {
   if (address % 4 != 0) return kMisaligned;
   if (!SeekStream(image, FileOffset(address))) return kReadError;
   const uint32_t header = ReadU32(image);
+  if (std::ferror(image)) return kReadError;
   if (!IsCartridgePointer(header) || FileOffset(header) >= imageSize) return kNotASong;
   return nullptr;
 }
@@ -86,12 +87,14 @@ int RunSonvaultPoint(int argc, char** argv) {
   if (size < 0) return CloseAndFinish(image, kReadError, kFailure);
   const uint64_t imageSize = static_cast<uint64_t>(size);
 
-  const uint32_t current = LocateAudioData(image);
+  bool readFailed = false;
+  const uint32_t current = LocateAudioData(image, nullptr, &readFailed);
   // Only an address in the image names a list whose references can be moved.
   if (!IsCartridgePointer(current) || FileOffset(current) >= imageSize) {
-    return CloseAndFinish(image, std::ferror(image) ? kReadError : kNotFound, kFailure);
+    return CloseAndFinish(image, readFailed ? kReadError : kNotFound, kFailure);
   }
-  const uint32_t currentSongs = CountSongs(image, current);
+  uint32_t currentSongs = 0;
+  if (!CountSongs(image, current, currentSongs)) return CloseAndFinish(image, kReadError, kFailure);
   std::printf("Image File: %s\n", argv[1]);
   std::printf("Song list now at: 0x%08X (%u %s)\n", current, currentSongs, Songs(currentSongs));
 
@@ -103,7 +106,8 @@ int RunSonvaultPoint(int argc, char** argv) {
   if (const char* error = ListError(image, imageSize, target)) {
     return CloseAndFinish(image, error, kFailure);
   }
-  const uint32_t targetSongs = CountSongs(image, target);
+  uint32_t targetSongs = 0;
+  if (!CountSongs(image, target, targetSongs)) return CloseAndFinish(image, kReadError, kFailure);
   std::printf("New song list at: 0x%08X (%u %s)\n\n", target, targetSongs, Songs(targetSongs));
 
   static ReferenceList references;  // 12 KiB: kept off the stack

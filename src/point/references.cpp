@@ -98,14 +98,14 @@ bool ParseAddress(const char* text, uint32_t& address) {
   return digits > 0;
 }
 
-uint32_t CountSongs(std::FILE* image, uint32_t address) {
-  if (!Seek(image, FileOffset(address))) return 0;
-  uint32_t count = 0;
+bool CountSongs(std::FILE* image, uint32_t address, uint32_t& count) {
+  count = 0;
+  if (!Seek(image, FileOffset(address))) return false;
   while (IsCartridgePointer(ReadU32(image))) {
     ReadU32(image);
     ++count;
   }
-  return count;
+  return !std::ferror(image);
 }
 
 bool FindReferences(std::FILE* image, uint32_t current, uint32_t songCount, uint32_t target,

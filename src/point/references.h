@@ -29,7 +29,8 @@ bool ParseAddress(const char* text, uint32_t& address);
 
 // The songs of the list at address, counted as a transfer counts them: entries from its start
 // while the header pointer's top byte is 0x08 or 0x09; bytes past the end of the image read 0.
-uint32_t CountSongs(std::FILE* image, uint32_t address);
+// False when the seek or a read fails: a count cut short would leave words inside the list behind.
+bool CountSongs(std::FILE* image, uint32_t address, uint32_t& count);
 
 // Collects, in file order, every word on a multiple of 4 that equals current, or that points at
 // an entry's header word or player field of its songCount entries and that a PC-relative load

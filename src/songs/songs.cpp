@@ -84,9 +84,10 @@ void ShowSongList(const SongTable& table) {
 int List(std::FILE* image, const char* path) {
   SongTable& table = gRun.source;
   uint64_t pointerOffset = 0;
-  const uint32_t listAddress = LocateAudioData(image, &pointerOffset);
+  bool readFailed = false;
+  const uint32_t listAddress = LocateAudioData(image, &pointerOffset, &readFailed);
   if (listAddress == 0) {
-    return CloseAndFinish(image, std::ferror(image) ? kReadInputError : kNotFound, kFailure);
+    return CloseAndFinish(image, readFailed ? kReadInputError : kNotFound, kFailure);
   }
   if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kReadInputError, kFailure);
   if (!ListInImage(listAddress, gRun.sourceBytes))
@@ -313,9 +314,10 @@ bool RewritesCollide(uint64_t pointerOffset, uint64_t oldSize) {
 int MoveSongs(std::FILE* source, int argc, char** argv) {
   Run& run = gRun;
   uint64_t pointerOffset = 0;
-  const uint32_t sourceList = LocateAudioData(source, &pointerOffset);
+  bool readFailed = false;
+  const uint32_t sourceList = LocateAudioData(source, &pointerOffset, &readFailed);
   if (sourceList == 0) {
-    return CloseAndFinish(source, std::ferror(source) ? kReadInputError : kNotFound, kFailure);
+    return CloseAndFinish(source, readFailed ? kReadInputError : kNotFound, kFailure);
   }
   if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kReadInputError, kFailure);
   if (!ListInImage(sourceList, run.sourceBytes)) return CloseAndFinish(source, kNotFound, kFailure);
@@ -338,8 +340,8 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   };
   std::printf("Output File: %s\n", argv[2]);
   if (destination.oldSize >= kWindowSize) return refuse(kWindowError);
-  const uint32_t targetList = LocateAudioData(target, &pointerOffset);
-  if (targetList == 0) return refuse(std::ferror(target) ? kReadError : kTargetNotFound);
+  const uint32_t targetList = LocateAudioData(target, &pointerOffset, &readFailed);
+  if (targetList == 0) return refuse(readFailed ? kReadError : kTargetNotFound);
   const uint64_t targetPointer = pointerOffset;
   if (!ReadImage(target, run.targetBytes)) return refuse(kReadError);
   if (!ListInImage(targetList, run.targetBytes)) return refuse(kTargetNotFound);

@@ -80,7 +80,9 @@ TEST(References, WordsInsideTheListMoveOnlyWhereCodeLoadsThem) {
   image.PutU8(0x060, 0x00).PutU8(0x061, 0x48).PutU32(0x064, 0x08001018);  // past the end
   image.PutU32(0x068, 0x08000FFC);
   std::FILE* stream = StreamOf(image.bytes());
-  EXPECT_EQ(CountSongs(stream, 0x080011FC), 0u);  // its pointer reads 0 past the end
+  uint32_t songs = 1;
+  EXPECT_TRUE(CountSongs(stream, 0x080011FC, songs));
+  EXPECT_EQ(songs, 0u);  // its pointer reads 0 past the end
   static ReferenceList found;
   ASSERT_TRUE(FindReferences(stream, 0x08001000, 3, 0x09000000, found));
   std::vector<std::vector<uint32_t>> got;
