@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -75,6 +76,11 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
       // Every seek after the one that sized the target fails: nothing lands where the stream stood.
       {"insert, no seek", in, target + " -e inject=lseek:error=EIO:when=2+", {question, failed}},
       {"insert, no flush", in, eio, {question, "fsync target.gba", failed}},
+      // Nor can the target be cut back: the run says so.
+      {"insert, no seek, no cut back",
+       in,
+       target + " -e inject=lseek:error=EIO:when=2+ -e inject=truncate:error=EIO",
+       {question, "print Error: the target image could not be restored"}},
       // Pointed at its own second song: the words go back, and wait for the disk again.
       {"point", pt, "", {question, kept, ok}, SONVAULT_POINT_EXE},
       {"point, no flush", pt, eio, {question, kept, kept, unwritten}, SONVAULT_POINT_EXE},
@@ -104,8 +110,8 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
     const std::string command =
         "cd '" + work.path().string() + "' && ASAN_OPTIONS=detect_leaks=0 strace -f -y -s 4096 " +
         "--quiet=attach,exit,path-resolution -e signal=none " +
-        "-e trace=fsync,rename,renameat,renameat2,write,read,lseek,close" + row.inject + " -o '" +
-        (io / "trace").string() + "' '" + row.program + "' " + row.args + " <'" +
+        "-e trace=fsync,rename,renameat,renameat2,write,read,lseek,close,truncate" + row.inject +
+        " -o '" + (io / "trace").string() + "' '" + row.program + "' " + row.args + " <'" +
         (io / "typed").string() + "' >/dev/null";
     const int raw = std::system(command.c_str());
     ASSERT_TRUE(WIFEXITED(raw));
@@ -116,6 +122,93 @@ TEST(Destination, KeptOutputReachesTheDiskBeforeItIsNamedOrReported) {
     if (row.calls.back() != ok &&
         std::find(row.calls.begin(), row.calls.end(), "fsync .") == row.calls.end()) {
       ExpectSameFiles(before, FilesIn(work.path()));
+    }
+  }
+}
+
+namespace {
+
+// The last line a run wrote to the console.
+std::string LastLine(std::string console) {
+  while (!console.empty() && console.back() == '\n') console.pop_back();
+  return console.substr(console.rfind('\n') + 1);
+}
+
+}  // namespace
+
+// Each call of each kind that touches the files (seeks, size queries and stats, writes, flushes),
+// made to fail in turn: the run either does not notice (the library works around it) and ends as
+// a run without failures does, or it ends on a line that names the failure, with status 1 and
+// every file as it was. A failed size query once read as an empty source, and "Finished".
+TEST(Destination, EveryFailedCallEndsTheRunCleanly) {
+  if (std::system("strace -f -qq -o /dev/null true >/dev/null 2>&1") != 0) {
+    GTEST_SKIP() << "strace is missing or cannot trace here";
+  }
+  const std::vector<std::string> lines = {"Error opening input file",  "Error reading input file",
+                                          "Error opening output file", "Error reading output file",
+                                          "Error writing output file", "Error opening image file",
+                                          "Error reading image file",  "Error writing image file"};
+  const struct {
+    const char* program;
+    std::string args;
+  } runs[] = {
+      {SONVAULT_EXE, "demo.gba"},
+      {SONVAULT_EXE, "demo.gba target.gba"},
+      {SONVAULT_POINT_EXE, "demo.gba 0x08000408"},
+      {SONVAULT_SONGS_EXE, "demo.gba"},
+      {SONVAULT_SONGS_EXE, "demo.gba demo.gba 0=1 3=new"},
+  };
+  TempDir io;
+  WriteFile(io / "typed", "y\n\n");
+  // The files every run starts with, in a fresh work folder.
+  const auto prepare = [](const TempDir& work) {
+    fs::copy_file(fs::path(SONVAULT_SOURCE_DIR) / "examples" / "demo.gba", work / "demo.gba");
+    WriteFile(work / "target.gba", std::string(0x2F0, '\x5A'));
+    WriteFile(work / "output.tbnk", "an earlier bank");
+    return FilesIn(work.path());
+  };
+  // Runs the program in work under strace with options; returns the status.
+  const auto run = [&](const TempDir& work, const char* program, const std::string& args,
+                       const std::string& options) {
+    const std::string command =
+        "cd '" + work.path().string() + "' && ASAN_OPTIONS=detect_leaks=0 strace " +
+        "--quiet=attach,exit,path-resolution -P demo.gba -P target.gba" + options + " '" + program +
+        "' " + args + " <'" + (io / "typed").string() + "' >'" + (io / "console").string() + "'";
+    const int raw = std::system(command.c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  };
+  for (const auto& [program, args] : runs) {
+    SCOPED_TRACE(args + " (" + program + ")");
+    // The calls a run without failures makes, by name.
+    TempDir clean;
+    prepare(clean);
+    const std::string trace = (io / "trace").string();
+    ASSERT_EQ(run(clean, program, args, " -e trace=lseek,write,fsync,%stat,%fstat -o " + trace), 0);
+    const Files finished = FilesIn(clean.path());
+    const std::string finishedLine = LastLine(ReadFile(io / "console"));
+    std::map<std::string, int> calls;
+    std::istringstream traced(ReadFile(io / "trace"));
+    for (std::string line; std::getline(traced, line);) {
+      if (line.find('(') != std::string::npos) ++calls[line.substr(0, line.find('('))];
+    }
+    for (const auto& [call, count] : calls) {
+      for (int n = 1; n <= count; ++n) {
+        SCOPED_TRACE(call + " " + std::to_string(n));
+        TempDir work;
+        const Files before = prepare(work);
+        const int status =
+            run(work, program, args,
+                " -o /dev/null -e inject=" + call + ":error=EIO:when=" + std::to_string(n));
+        const std::string last = LastLine(ReadFile(io / "console"));
+        if (status == 0) {
+          EXPECT_EQ(last, finishedLine);
+          ExpectSameFiles(finished, FilesIn(work.path()));
+        } else {
+          EXPECT_EQ(status, 1);
+          EXPECT_NE(std::find(lines.begin(), lines.end(), last), lines.end()) << last;
+          ExpectSameFiles(before, FilesIn(work.path()));
+        }
+      }
     }
   }
 }
