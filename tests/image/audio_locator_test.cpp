@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,6 +21,15 @@ Bytes Words(uint32_t size, uint32_t offset, std::initializer_list<uint32_t> word
 
 Bytes Signature(uint32_t size, uint32_t offset) {
   return ImageBuilder(size).PutSignature(offset, 0x08000000 | offset).bytes();
+}
+
+// The pointer and words 1 and 2 end the 32 MiB window, word 3 follows it (written by hand: the
+// builder's addresses stay in the window).
+Bytes PastTheWindow() {
+  Bytes image(0x2000010, 0);
+  const Bytes words = LittleEndian({kList, kWord1, kWord2, kWord3});
+  std::copy(words.begin(), words.end(), image.begin() + 0x1FFFFF4);
+  return image;
 }
 
 }  // namespace
@@ -44,6 +54,9 @@ TEST(LocateAudioData, FindsTheFirstSignatureOnTheWordGrid) {
        Words(0x80, 0, {kWord1, kWord2, kWord3, 0, kList, kWord1, kWord2, kWord3}), kList},
       {"exactly one block, word 3 last", Signature(kChunk, kChunk - 16),
        0x08000000 | (kChunk - 16)},
+      // No address reaches past the 32 MiB window, and the scan reads no further.
+      {"word 3 the last word of the window", Signature(0x2000010, 0x1FFFFF0), 0x09FFFFF0},
+      {"word 3 past the window", PastTheWindow(), 0},
   };
   // Every way the 16 bytes can straddle a block boundary, at the first two boundaries.
   for (const uint32_t boundary : {kChunk, 2 * kChunk}) {

@@ -179,3 +179,17 @@ TEST(Songs, AReplaceLeavesTheGameItsNumberOfSongs) {
   EXPECT_NE(list.console.find("Song list at: 0x08000FF0 (2 songs)\n"), std::string::npos)
       << list.console;
 }
+
+#if !defined(_WIN32)
+// A file of a terabyte (sparse: the demo's bytes, then a hole) is read only as far as the 32 MiB
+// window: its whole size once went to one buffer, and the listing died of it.
+TEST(Songs, ATerabyteImageIsListedFromItsWindow) {
+  TempDir work;
+  WriteFile(work / "big.gba", Demo());
+  fs::resize_file(work / "big.gba", uint64_t{1} << 40);
+  const ToolRun run = Songs(work.path(), {"big.gba"}, "\n");
+  EXPECT_EQ(run.status, 0);
+  EXPECT_NE(run.console.find("Song list at: 0x08000400 (4 songs)\n"), std::string::npos)
+      << run.console;
+}
+#endif
