@@ -90,8 +90,9 @@ int List(std::FILE* image, const char* path) {
     return CloseAndFinish(image, readFailed ? kReadInputError : kNotFound, kFailure);
   }
   if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kReadInputError, kFailure);
-  if (!ListInImage(listAddress, gRun.sourceBytes))
+  if (!ListInImage(listAddress, gRun.sourceBytes)) {
     return CloseAndFinish(image, kNotFound, kFailure);
+  }
   if (!ReadSongTable(gRun.sourceBytes, listAddress, pointerOffset, true, table)) {
     return CloseAndFinish(image, kTooManySongs, kFailure);
   }
@@ -289,8 +290,9 @@ std::vector<std::pair<uint64_t, bool>> RewrittenWords() {
     const SongInfo& song = run.target.songs[move.place];
     const uint32_t entry = FileOffset(run.target.listAddress + kSongEntrySize * move.place);
     words.push_back({entry, false});
-    if (((song.second & 0xFFFF0000) | move.player) != song.second)
+    if (((song.second & 0xFFFF0000) | move.player) != song.second) {
       words.push_back({entry + 4, false});
+    }
   }
   return words;
 }
