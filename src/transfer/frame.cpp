@@ -138,6 +138,10 @@ uint32_t SongEntryAddress(const TransferState& state, uint32_t i) {
   return state.songListAddress + 8 * song;
 }
 
+uint32_t FindBlockSlot(const RelocationTable& table, uint32_t sourceAddress) {
+  return FindSlot(table, sourceAddress);
+}
+
 Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
                      uint32_t slotOffset) {
   const uint32_t k = FindSlot(table, sourceAddress);

@@ -80,6 +80,10 @@ enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
 Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sourceAddress,
                      uint32_t slotOffset);
 
+// The slot of table that holds sourceAddress, or else the first free one (the one PlaceBlock
+// fills next); kTableSlots when the table is full.
+uint32_t FindBlockSlot(const RelocationTable& table, uint32_t sourceAddress);
+
 // The source address of entry i of the copy's song list.
 uint32_t SongEntryAddress(const TransferState& state, uint32_t i);
 

@@ -61,20 +61,32 @@ bool SourceHoldsBlock(TransferState& state, uint32_t data, bool waveTable) {
   return start + size <= state.sourceSize;
 }
 
+// Per BlockTable slot: true when a sample entry placed its block, which then lay in the source.
+using SampleSlots = bool[kTableSlots];
+
 // A sample or wave table entry whose data word, data, fills the pointer slot at slotOffset. One
-// that does not lie in the source keeps its pointer, like one outside the cartridge space.
-bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset, bool waveTable) {
-  if (!IsCartridgePointer(data) || !SourceHoldsBlock(state, data, waveTable)) return true;
+// that does not lie in the source keeps its pointer, like one outside the cartridge space. A
+// sample placed before is not measured again: most entries name a sample placed before.
+bool TransferDataBlock(TransferState& state, uint32_t data, uint32_t slotOffset, bool waveTable,
+                       SampleSlots& samples) {
+  if (!IsCartridgePointer(data)) return true;
+  const uint32_t slot = waveTable ? kTableSlots : FindBlockSlot(state.BlockTable, data);
+  if (slot < kTableSlots && state.BlockTable.sourceAddress[slot] == data && samples[slot]) {
+    WriteSlot(state, slotOffset, state.BlockTable.outputAddress[slot]);
+    return true;
+  }
+  if (!SourceHoldsBlock(state, data, waveTable)) return true;
   const Placement placement = PlaceBlock(state, state.BlockTable, data, slotOffset);
   if (placement == Placement::kFailed) return false;
   if (placement == Placement::kAlreadyPlaced) return true;
+  if (!waveTable) samples[slot] = true;  // PlaceBlock filled the free slot found above
   SeekSource(state, data);
   return waveTable ? CopyWaveTable(state) : CopySample(state, data);
 }
 
 // Walks the list in ListTable slot slot; its copy stays in the slot buffer while the entries'
 // pointer slots are filled in.
-bool TransferListEntries(TransferState& state, uint32_t slot) {
+bool TransferListEntries(TransferState& state, uint32_t slot, SampleSlots& samples) {
   const uint32_t output = state.ListTable.outputAddress[slot];
   const ListShape shape = state.listShape[slot];
   InstrumentListEntries list;
@@ -98,11 +110,11 @@ bool TransferListEntries(TransferState& state, uint32_t slot) {
     }
     bool ok = true;
     if (typeNumber == kWaveTableType) {
-      ok = TransferDataBlock(state, data, dataSlot, true);
+      ok = TransferDataBlock(state, data, dataSlot, true, samples);
     } else if ((word0 & kNestedBits) != 0) {
       ok = TransferNestedEntry(state, slot, k, word0, data, third);
     } else if (typeNumber == 0) {
-      ok = TransferDataBlock(state, data, dataSlot, false);
+      ok = TransferDataBlock(state, data, dataSlot, false, samples);
     }
     if (!ok) return false;
   }
@@ -114,8 +126,9 @@ bool TransferListEntries(TransferState& state, uint32_t slot) {
 
 bool TransferInstrumentData(TransferState& state) {
   // ListCount grows while the walk runs: nested lists join behind the others.
+  SampleSlots samples{};
   for (uint32_t slot = 0; slot < state.ListCount; ++slot) {
-    if (!TransferListEntries(state, slot)) return false;
+    if (!TransferListEntries(state, slot, samples)) return false;
   }
   return true;
 }
