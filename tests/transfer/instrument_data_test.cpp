@@ -70,6 +70,12 @@ TEST(InstrumentData, SamplesAreCopiedToTheEdgesOfTheWindowAndOfTheSource) {
       {"a length word cut by the end", {{0x3C00, kCut, 0}}, 0x34, {{0x2C, kCut}}, "", kCut + 14},
       {"a wave table cut by the end", {{0x03, kCut, 0}}, 0x34, {{0x2C, kCut}}, "", kCut + 15},
       {"2^30 bytes", {{0x3C00, kHuge, 0}}, 0x34, {{0x2C, kHuge}}},
+      // The key map is placed (at 0x40) and the sample at its address, running past the end,
+      // still keeps its pointer.
+      {"a key map's address read as a sample past the end",
+       {{0x40, 0x08000300, kCut}, {0x3C00, kCut, 0}},
+       0xC0,
+       {{0x30, 0x08000040}, {0x38, kCut}}},
       {"ends on the 32 MiB boundary",
        {{0x3C00, kEdge, 0}},
        0x2000000,
