@@ -81,7 +81,8 @@ struct PsgChannel {
 struct PsgGenerator {
   bool playing = false;
   bool dacOn = false;
-  uint8_t volume = 0;  // current envelope volume; the wave voice's volume code instead
+  uint8_t envelopeRegister = 0;  // as last written, for the engine to read back
+  uint8_t volume = 0;  // current envelope volume; the wave voice's volume register instead
   bool envelopeRises = false;
   uint8_t envelopePeriod = 0;
   uint8_t envelopeTimer = 0;
@@ -89,7 +90,8 @@ struct PsgGenerator {
   bool lengthEnabled = false;
   uint16_t frequency = 0;  // 11 bits; the noise voice keeps its clock byte here
   uint8_t duty = 0;
-  uint64_t phase = 0;  // position in the waveform, in 1/48000 of a hardware clock
+  uint8_t step = 0;    // the duty step (0-7) or wave sample (0-31) being played
+  uint64_t phase = 0;  // time into that step or LFSR state, in 1/48000 of a hardware clock
   uint16_t lfsr = 0x7FFF;
   bool narrowNoise = false;
   uint8_t sweep = 0;  // the sweep register
