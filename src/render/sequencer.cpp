@@ -556,7 +556,12 @@ SongStart StartSequencer(Sequencer& s, ImageView image, uint32_t header, bool wi
   if (!Holds(image, header, 8)) return SongStart::kHeaderOffImage;
   const uint32_t first = WordAt(image, header);
   const uint32_t count = first & 0xFF;
-  if (count == 0) return SongStart::kEmpty;
+  if (count == 0) {
+    s = Sequencer{};
+    s.image = image;
+    ResetPsg(s.psg);
+    return SongStart::kEmpty;
+  }
   const uint32_t tracks = count < kMaxTracks ? count : kMaxTracks;
   if (!Holds(image, header + 8, 4 * tracks)) return SongStart::kHeaderOffImage;
   for (uint32_t t = 0; t < tracks; ++t) {
