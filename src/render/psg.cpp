@@ -243,6 +243,12 @@ int32_t RenderNoise(PsgGenerator& g) {
   return CentredSquare(g.volume, high);
 }
 
+// A voice at volume 0 that stays there: the engine leaves its idle voices so.
+bool IsSilent(const PsgGenerator& g, int voice) {
+  if (voice == kWaveVoice) return WaveLevel(g.volume, 15) == 0;
+  return g.volume == 0 && !(g.envelopeRises && g.envelopePeriod != 0);
+}
+
 // --- The engine's per-frame step. ---
 
 enum class Next { kStepComplete, kEnvelopeComplete, kOff };
@@ -493,7 +499,7 @@ void RenderPsg(PsgUnit& unit, int32_t* stereo, uint32_t frames) {
     int32_t right = 0;
     for (int voice = 0; voice < 4; ++voice) {
       PsgGenerator& g = unit.generators[voice];
-      if (!g.playing) continue;
+      if (!g.playing || IsSilent(g, voice)) continue;
       const int32_t value = voice == kWaveVoice    ? RenderWave(g)
                             : voice == kNoiseVoice ? RenderNoise(g)
                                                    : RenderSquare(g);

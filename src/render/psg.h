@@ -114,8 +114,9 @@ struct PsgUnit {
 // Everything silent, the voices numbered and masked as the engine sets them up.
 void ResetPsg(PsgUnit& unit);
 
-// The hardware frequency word of a key: squares and wave voice 2048 - 131072 / Hz (+2048 above
-// the 11 bits, as the engine keeps it); noise (type 4) its clock byte. fineAdjust in 1/256 key.
+// The hardware frequency word of a key, as the engine works it out: squares and wave voice
+// 2048 - 131072 / Hz (the wave voice sounds an octave lower); noise (type 4) its clock byte.
+// fineAdjust in 1/256 key.
 uint32_t PsgKeyToFrequency(uint8_t type, uint8_t key, uint8_t fineAdjust);
 
 // The envelope goal, sustain level and pan of the channel's current left and right volume.
