@@ -234,3 +234,45 @@ TEST(RenderPsg, MutingOneVoiceLeavesTheOthersAsTheyWere) {
   both.muted[0] = true;
   EXPECT_EQ(Play(both, 10), Play(alone, 10));
 }
+
+TEST(StepPsgFrame, EchoHoldsAQuietTailForItsLength) {
+  PsgUnit unit;
+  ResetPsg(unit);
+  PsgChannel& c = StartNote(unit, {.voice = 4, .key = 60});
+  c.pseudoEchoVolume = 128;
+  c.pseudoEchoLength = 5;
+  Play(unit, 3);
+  c.statusFlags |= kPsgStop;
+  // No release: the echo starts at once at half the goal, rounded up, then counts down.
+  const int wantFlags[] = {kPsgStop | kPsgEcho, kPsgStop | kPsgEcho, kPsgStop | kPsgEcho,
+                           kPsgStop | kPsgEcho, kPsgStop | kPsgEcho, 0};
+  for (int frame = 0; frame < 6; ++frame) {
+    SCOPED_TRACE("frame " + std::to_string(frame));
+    Play(unit, 1);
+    EXPECT_EQ(c.statusFlags, wantFlags[frame]);
+    if (frame < 5) {
+      EXPECT_EQ(unit.generators[3].volume, 8);
+    }
+  }
+}
+
+TEST(RenderPsg, SweepRaisesSquare1UntilItOverflows) {
+  PsgUnit unit;
+  ResetPsg(unit);
+  PsgChannel& c = StartNote(unit, {.voice = 1, .key = 60});
+  c.frequency = 1000;
+  c.sweep = 0x13;  // every 1/128 s, up by an eighth
+  StepPsgFrame(unit);
+  std::vector<uint16_t> words;
+  int32_t out[2];
+  for (int k = 0; k < 4800 && unit.generators[0].playing; ++k) {
+    if (words.empty() || words.back() != unit.generators[0].frequency) {
+      words.push_back(unit.generators[0].frequency);
+    }
+    RenderPsg(unit, out, 1);
+  }
+  // The step to 2025 finds the next one, 2278, past the 11 bits: the voice stops there.
+  EXPECT_EQ(words, (std::vector<uint16_t>{1000, 1125, 1265, 1423, 1600, 1800}));
+  EXPECT_EQ(unit.generators[0].frequency, 2025);
+  EXPECT_FALSE(unit.generators[0].playing);
+}
