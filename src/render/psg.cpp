@@ -213,9 +213,11 @@ int32_t RenderWave(PsgGenerator& g) {
 }
 
 void ShiftNoise(PsgGenerator& g) {
-  const uint16_t feedback = (g.lfsr ^ (g.lfsr >> 1)) & 1;
-  g.lfsr = static_cast<uint16_t>((g.lfsr >> 1) | (feedback << 14));
-  if (g.narrowNoise) g.lfsr = static_cast<uint16_t>((g.lfsr & ~0x40u) | (feedback << 6));
+  const uint32_t lfsr = g.lfsr;
+  const uint32_t feedback = (lfsr ^ (lfsr >> 1)) & 1;
+  uint32_t next = (lfsr >> 1) | (feedback << 14);
+  if (g.narrowNoise) next = (next & ~0x40u) | (feedback << 6);
+  g.lfsr = static_cast<uint16_t>(next);
 }
 
 int32_t RenderNoise(PsgGenerator& g) {
