@@ -467,7 +467,7 @@ void StepPsgFrame(PsgUnit& unit) {
 }
 
 void StopPsgVoice(PsgUnit& unit, uint8_t voice) {
-  if (voice < 1 || voice > 4) return;
+  if (voice < 1 || voice > 4 || unit.channels[voice - 1].statusFlags == 0) return;
   TurnOff(unit.generators[voice - 1], voice - 1);
   unit.channels[voice - 1].statusFlags = 0;
 }
