@@ -1,7 +1,8 @@
 // Times the song renderer and the listing's Length column in process.
 // Usage: render_bench <image> [runs]
 // - the tune image's theme (tools/tune_image.h: a looping 2-minute song of 10 tracks) rendered to
-//   nowhere: its first 2 minutes, and the whole render (the loop twice and the fade);
+//   nowhere: its first 2 minutes, and the whole render (the loop twice and the fade); and its
+//   Length alone;
 // - the listing's work on <image> (the songs and what a move of each appends) with and without the
 //   Length column (one pass of every distinct song header).
 // Prints the median of the runs in ms, and the render's speed against real time.
@@ -56,11 +57,19 @@ int main(int argc, char** argv) {
   const int runs = argc > 2 ? std::atoi(argv[2]) : 5;
   const Bytes tune = TuneImage();
   const uint32_t theme = 0x08000300;
-  std::vector<double> twoMinutes, whole, list, listWithLength;
+  std::vector<double> twoMinutes, whole, list, listWithLength, pass;
   uint64_t wholeSamples = 0;
   for (int run = 0; run < runs; ++run) {
     twoMinutes.push_back(TimeMs([&] { Render(tune, theme, 120 * kOutputRate); }));
     whole.push_back(TimeMs([&] { wholeSamples = Render(tune, theme, UINT64_MAX); }));
+    pass.push_back(
+        TimeMs([&] {
+          for (int k = 0; k < 100; ++k) {
+            uint64_t budget = UINT64_MAX;
+            MeasureSong({tune.data(), static_cast<uint32_t>(tune.size())}, theme, budget);
+          }
+        }) /
+        100);
   }
 
   std::FILE* file = std::fopen(argv[1], "rb");
@@ -92,6 +101,7 @@ int main(int argc, char** argv) {
               Median(twoMinutes), 120000 / Median(twoMinutes));
   std::printf("render, the whole theme (%.0f s: the loop twice, the fade): %.1f ms (%.0fx)\n",
               seconds, Median(whole), seconds * 1000 / Median(whole));
+  std::printf("Length of the theme (one pass, 2:01): %.3f ms\n", Median(pass));
   std::printf("listing of %u songs without the Length column: %.1f ms\n", gTable.count,
               Median(list));
   std::printf("listing with the Length column (%u distinct headers): %.1f ms (+%.0f %%)\n",
