@@ -266,7 +266,7 @@ void PlayNote(Sequencer& s, int trackIndex, uint8_t length) {
     channel.length = tone.length;
     channel.sweep =
         ((tone.panSweep & 0x80) != 0 || (tone.panSweep & 0x70) == 0) ? 0x08 : tone.panSweep;
-    channel.duty = static_cast<uint8_t>(tone.data & 3);
+    channel.duty = static_cast<uint8_t>(tone.data & (psgVoice == 4 ? 1 : 3));
     if (psgVoice == 3) {
       for (uint32_t k = 0; k < 16; ++k) {
         channel.waveTable[k] = Holds(s.image, tone.data, 16) ? ByteAt(s.image, tone.data + k) : 0;
