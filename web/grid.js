@@ -26,7 +26,10 @@ export class SongGrid {
       cell.addEventListener('click', () => this.focusCell(-1, index, true));
     });
     table.addEventListener('keydown', (event) => this.key(event));
-    table.addEventListener('focus', () => this.mark());
+    table.addEventListener('focus', () => {
+      this.typed = '';
+      this.mark();
+    });
     table.addEventListener('blur', () => this.mark());
     let pending = false;
     box.addEventListener('scroll', () => {
@@ -204,6 +207,7 @@ export class SongGrid {
 
   key(event) {
     if (event.altKey || event.metaKey) return;
+    if (!/^[0-9]$/.test(event.key)) this.typed = '';
     const { row, column } = this;
     const last = this.songs.length - 1;
     const moves = {
