@@ -1,0 +1,27 @@
+// The image a song is played from, as bytes in memory, and the bounded reads the renderer makes.
+// Every pointer is followed only when it is a cartridge address and what it names lies wholly
+// inside the image, so a song whose pointers lead elsewhere plays what it can and nothing more.
+#pragma once
+
+#include <cstdint>
+
+#include "image/address.h"
+#include "image/stream_io.h"
+
+struct ImageView {
+  const uint8_t* bytes = nullptr;
+  uint32_t size = 0;
+};
+
+// True when count bytes from the cartridge address address lie inside the image.
+inline bool Holds(ImageView image, uint32_t address, uint32_t count) {
+  return IsCartridgePointer(address) && uint64_t{FileOffset(address)} + count <= image.size;
+}
+
+// The byte or word at a cartridge address the caller found Holds.
+inline uint8_t ByteAt(ImageView image, uint32_t address) {
+  return image.bytes[FileOffset(address)];
+}
+inline uint32_t WordAt(ImageView image, uint32_t address) {
+  return LoadU32(image.bytes + FileOffset(address));
+}
