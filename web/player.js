@@ -82,7 +82,9 @@ export async function play(file, name, number, label) {
   const line = transcript.split('\n').find((each) => each.includes(wav)) || '';
   say(`Playing ${label}.${line ? ` ${line.trim()}` : ''}`);
   onChange();
-  audio.play().catch(() => say(`${label} is ready: press play on the player below.`));
+  audio.play().catch((error) => {
+    if (mine === asked) say(`${label} is ready, but the browser did not start it (${error.message}): press play below.`);
+  });
 }
 
 export function initPlayer(changed) {

@@ -114,7 +114,7 @@ export function explain(program, transcript) {
 // A song's length as the listing gives it: "2:05 loop", "long", or nothing.
 export function lengthText(song) {
   if (song.seconds === null) return '';
-  const time = song.seconds === Infinity ? 'over 10:00'
+  const time = song.seconds === Infinity ? 'long'
     : `${Math.floor(song.seconds / 60)}:${String(song.seconds % 60).padStart(2, '0')}`;
   return song.loops ? `${time} loop` : time;
 }
