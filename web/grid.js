@@ -46,6 +46,19 @@ export class SongGrid {
     });
   }
 
+  // Back to the first song, in song order, as a new list comes.
+  reset() {
+    this.order = { key: 'number', direction: 'ascending' };
+    for (const [index, column] of this.columns.entries()) {
+      if (column.sort === 'number') this.head.cells[index].setAttribute('aria-sort', 'ascending');
+      else this.head.cells[index].removeAttribute('aria-sort');
+    }
+    this.row = 0;
+    this.column = 0;
+    this.box.scrollTop = 0;
+    this.box.scrollLeft = 0;
+  }
+
   // The songs to show; the focus stays on the same song when it is still there.
   show(songs) {
     const focused = this.focusedSong();

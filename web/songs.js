@@ -123,7 +123,13 @@ function renderList(which, songs, file) {
   $(`${which}-players`).textContent = ok ? playersText(songs.table, 'It has') : '';
   if (ok) {
     $(`${which}-caption`).textContent = `The songs of ${file.name}`;
-    grids[which].show(songs.table.songs);
+    const grid = grids[which];
+    if (grid.shown !== songs) {
+      grid.reset();
+      $(`${which}-sorted`).textContent = '';
+    }
+    grid.shown = songs;
+    grid.show(songs.table.songs);
   }
 }
 
@@ -140,7 +146,6 @@ export function renderSongs(listsChanged) {
   if (listsChanged) {
     renderList('source', sourceSongs, source);
     renderList('target', targetSongs, target);
-    for (const which of ['source', 'target']) $(`${which}-sorted`).textContent = '';
   }
   const targetFailed = sourceSongs?.state === 'ok' && targetSongs?.state === 'failed';
   $('songs-hint').hidden = !movable() && !targetFailed;
