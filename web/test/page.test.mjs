@@ -496,6 +496,7 @@ describe('the page for people', () => {
        await page.waitForSelector('#question', { state: 'visible' });
        await page.click('#run');
        assert.equal(await visible(page, '#question'), false);
+       assert.match(await text(page, '#result'), /^The question before was closed, as you pressed Insert: nothing was changed by it\.$/);
        await release(page);
        await page.waitForSelector('#question', { state: 'visible' });
        assert.equal(await text(page, '#console'), transcript.slice(0, transcript.indexOf(question) + question.length));
@@ -889,6 +890,17 @@ describe('the songs of a source, and moving them', { skip: noSongs }, () => {
       });
     }
   });
+
+  it('closes a question when the files change, and says so', () => withPage({}, async (page) => {
+    await chooseFile(page, 'source', 'demo.gba', demo);
+    await chooseFile(page, 'target', 'game.gba', demo);
+    await page.click('#run');
+    await page.waitForSelector('#question', { state: 'visible' });
+    await chooseFile(page, 'target', 'odd.gba', odd);
+    assert.equal(await visible(page, '#question'), false);
+    assert.equal(await text(page, '#result'), 'The question was closed, as the files changed after it was asked: nothing was changed.');
+    await nothingToDownload(page);
+  }));
 
   it('refuses an insert into a file without a song list before running it', () => withPage({}, async (page) => {
     await chooseFile(page, 'source', 'demo.gba', demo);
