@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90) with
+# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90), and
+# the song renderer for a short one (RENDER_FUZZ_SECONDS, default 25), with
 # libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up or
 # broken promise, printing the input that caused it whole and keeping it in
 # build-fuzz-ci/crashes/. The seeds are the demo image and the images and banks of the whole-run
@@ -7,6 +8,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
+render_seconds="${RENDER_FUZZ_SECONDS:-25}"
 
 can_fuzz() {
   local probe
@@ -28,7 +30,7 @@ fi
 build=build-fuzz-ci
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONVAULT_FUZZ=ON -DSONVAULT_TESTS=OFF -DSONVAULT_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_transfer
+cmake --build "$build" -j2 --target fuzz_transfer fuzz_render
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -39,10 +41,20 @@ for seed in examples/demo.gba tests/golden/*/in/* tests/golden/*/out/*; do
   n=$((n + 1))
   cp "$seed" "$work/seeds/fuzz_transfer/$n-$(basename "$seed")"
 done
+# The renderer reads the song header at the offset the input's first word names: the tune image's
+# songs, each with its header's offset in front.
+mkdir -p "$work/seeds/fuzz_render"
+for header in 00030000 40030000 60030000 80030000; do
+  tune=tests/golden/songs-list-tunes/in/tune.gba
+  { printf '%b' "$(echo "$header" | sed 's/../\\x&/g')"; tail -c +5 "$tune"; } \
+    >"$work/seeds/fuzz_render/tune-$header.gba"
+done
 
 summary=()
-for target in fuzz_transfer; do
-  echo "== $target for ${seconds}s"
+for target in fuzz_transfer fuzz_render; do
+  time="$seconds"
+  [ "$target" = fuzz_render ] && time="$render_seconds"
+  echo "== $target for ${time}s"
   # The inputs that broke a run stay here after the script ends (the corpus goes with $work).
   crashes="$PWD/$build/crashes/$target"
   rm -rf "$crashes"
@@ -50,7 +62,7 @@ for target in fuzz_transfer; do
   log="$work/$target.log"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/$target" "$work/corpus/$target" "$work/seeds/$target" \
-    -dict=fuzz/sonvault.dict -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 \
+    -dict=fuzz/sonvault.dict -max_total_time="$time" -timeout=10 -rss_limit_mb=512 \
     -print_final_stats=1 -artifact_prefix="$crashes/" >"$log" 2>&1; then
     tail -n 60 "$log"
     for input in "$crashes"/*; do

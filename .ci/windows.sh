@@ -170,6 +170,14 @@ program=sonvault-songs run names songs "" ポケモン.gba
 # An add that takes its player from the source's entry.
 program=sonvault-songs run names move y ポケモン.gba цель.gba 3=new
 
+# The tune image's songs rendered to WAV files: the same samples, byte for byte.
+for side in linux windows; do
+  mkdir -p "$work/$side/tune"
+  limit 60 "$tools/make_tune" "$work/$side/tune/tune.gba"
+done
+for exe in "${programs[@]}"; do cp "$build/$exe" "$work/windows/tune/"; done
+program=sonvault-songs run tune wav "" tune.gba --wav all
+
 for name in "${cases[@]}"; do
   same "$work/images/$name.full" "$work/windows/$name/full.gba"
   same examples/demo.gba "$work/windows/$name/kept.gba"
@@ -182,7 +190,7 @@ for name in "${cases[@]}"; do
     "$(stat -c %s "$work/linux/$name/moved.gba") after the song moves"
 done
 # Every file the Linux side holds, the Windows side holds with the same bytes.
-for name in "${cases[@]}" names; do
+for name in "${cases[@]}" names tune; do
   before=$failed
   for file in "$work/linux/$name"/*; do
     base=$(basename "$file")

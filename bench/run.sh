@@ -9,6 +9,9 @@
 # Reports for each the median wall time, its ratio to the copy's, the median processor time (user +
 # system, steadier than wall time on a busy machine) and the highest peak resident memory; then the
 # locator alone (in process, Google Benchmark) and checksums of everything the tool wrote.
+# Each round also renders the tune image's 2-minute theme of 10 tracks to a WAV file
+# (sonvault-songs --wav, its peak memory beside the image); render_bench then times the renderer
+# and the listing with and without its Length column in process.
 set -euo pipefail
 
 if [[ $# -lt 1 ]]; then
@@ -21,9 +24,11 @@ tool=$build/sonvault
 songs=$build/sonvault-songs
 generator=$build/tools/make_bench_image
 demo=$build/tools/make_demo
+tune=$build/tools/make_tune
 timer=$build/bench/time_command
 gbench=$build/bench/sonvault_bench
-for exe in "$tool" "$songs" "$generator" "$demo" "$timer" "$gbench"; do
+rbench=$build/bench/render_bench
+for exe in "$tool" "$songs" "$generator" "$demo" "$tune" "$timer" "$gbench" "$rbench"; do
   if [[ ! -x $exe ]]; then
     echo "missing $exe: build with -DSONVAULT_BENCHMARKS=ON first" >&2
     exit 2
@@ -36,7 +41,8 @@ trap 'rm -rf "$work"' EXIT
 # A game with a player table, the size of a common cartridge.
 "$demo" "$work/game.gba" >/dev/null
 truncate -s 16M "$work/game.gba"
-mkdir "$work/copy" "$work/extract" "$work/insert" "$work/list" "$work/move"
+"$tune" "$work/tune.gba"
+mkdir "$work/copy" "$work/extract" "$work/insert" "$work/list" "$work/move" "$work/render"
 printf 'y\n\n' >"$work/answer.txt"
 # Two replaces and three adds; the bench image has no player table, so the adds name one.
 moves=(0=0 1=1 2=new:0 3=new:1 4=new:0)
@@ -70,7 +76,9 @@ for ((round = 0; round <= runs; ++round)); do
   cp "$work/game.gba" "$work/move/game.gba"
   move=$(cd "$work/move" &&
     "$timer" ../answer.txt console.txt "$songs" ../source.gba game.gba "${moves[@]}")
+  render=$(cd "$work/render" && "$timer" /dev/null console.txt "$songs" ../tune.gba --wav 0)
   if ((round > 0)); then
+    record render "$render"
     record cp "$copy"
     record extract "$extract"
     record insert "$insert"
@@ -101,7 +109,7 @@ row() {  # row <label> <wall ms> <cpu ms> <peak KiB or ->, against the yardstick
   cpuRatio=$(awk -v a="$3" -v b="$cpCpu" 'BEGIN { print a / b }')
   printf '%-28s %9.2f %7.2f %9.2f %7.2f %13s\n' "$1" "$2" "$ratio" "$3" "$cpuRatio" "$4"
 }
-for step in cp extract insert locate cpGame list move; do
+for step in cp extract insert locate cpGame list move render; do
   case $step in
     cp) label="cp source image" ;;
     extract) label="extract (32 MiB image)" ;;
@@ -113,6 +121,7 @@ for step in cp extract insert locate cpGame list move; do
     cpGame) label="cp songs target (16 MiB)" ;;
     list) label="list songs (32 MiB image)" ;;
     move) label="move 5 songs into 16 MiB" ;;
+    render) label="render a 2:01 song (4:06 WAV)" ;;
   esac
   # The source's steps against its copy, the song moves' against the copy of their target.
   case $step in cp | cpGame)
@@ -124,6 +133,8 @@ for step in cp extract insert locate cpGame list move; do
     "$(maximum <<<"${rss[$step]}")"
 done
 echo
+"$rbench" "$work/source.gba" "$runs"
+echo
 echo "output checksums (identical on every build that writes the same bytes):"
 (cd "$work" && sha256sum extract/output.tbnk extract/console.txt insert/target.gba \
-  insert/console.txt list/console.txt move/game.gba move/console.txt)
+  insert/console.txt list/console.txt move/game.gba move/console.txt render/tune-0.wav)

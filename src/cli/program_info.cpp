@@ -53,12 +53,21 @@ const ProgramInfo kSonvaultPointInfo = {
 const ProgramInfo kSonvaultSongsInfo = {
     "sonvault-songs",
     "Usage: sonvault-songs <image>                              list its songs\n"
+    "       sonvault-songs <image> --wav <songs>...             render songs to WAV\n"
     "       sonvault-songs <source> <target image> <move>...    move songs\n"
     "       sonvault-songs --help | --version\n"
     "\n"
     "Lists the songs of a Game Boy Advance cartridge image or sound bank: its song list,\n"
     "its music players and their tracks, and for each song its player, tracks,\n"
-    "priority, header, instrument list and the bytes a move of that song appends.\n"
+    "priority, length, header, instrument list and the bytes a move of that song\n"
+    "appends. Length is one pass through the song as m:ss, marked loop when the song\n"
+    "loops; sound effects are the short ones.\n"
+    "\n"
+    "--wav renders songs as the game's sound engine plays them into WAV files (16-bit\n"
+    "stereo, 48000 Hz) in the working folder, named after the image: song 13 of\n"
+    "sa2.gba becomes sa2-13.wav. Name songs as moves do, ranges as 10-20, or all. A\n"
+    "song that loops plays its loop twice and fades out; one that ends stops when its\n"
+    "notes have died away. Each file is written whole under a temporary name first.\n"
     "\n"
     "Moves copy chosen songs of the source, with everything they use, onto the end of\n"
     "the target image after a y/n question. A move is K=N (song K of the source\n"
@@ -70,7 +79,8 @@ const ProgramInfo kSonvaultSongsInfo = {
     "\n"
     "Every run ends by waiting for one key (Enter), so that a console window stays open.\n"
     "\n"
-    "Exit status: 0 after a listing, \"Finished\" or \"Aborted\", 1 after an error line.\n"
+    "Exit status: 0 after a listing, \"Finished\" or \"Aborted\", 1 after an error line\n"
+    "(for --wav: when a song could not be rendered; the others are still written).\n"
     "A file named --help or --version is reached as ./--help or ./--version.\n"};
 
 bool PrintProgramInfo(const ProgramInfo& program, int argc, char** argv) {

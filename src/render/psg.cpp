@@ -144,32 +144,40 @@ void ClockSequencer(PsgUnit& unit) {
 
 // --- The generators over one output sample: each is averaged over the sample's span. ---
 
-// A level L that is high for `high` of the span, centred on zero (see the header's units).
-int32_t CentredSquare(uint32_t level, uint64_t high) {
-  const int64_t swing = 2 * static_cast<int64_t>(high) - static_cast<int64_t>(kSampleSpan);
-  return static_cast<int32_t>(128 * static_cast<int64_t>(level) * swing /
-                              static_cast<int64_t>(kSampleSpan));
+// Level times time over one output sample, walking the voice's steps (duty steps, wave samples,
+// LFSR states) of stepSpan units each; advance moves to the next step.
+template <typename Level, typename Advance>
+uint64_t SumOverSample(PsgGenerator& g, uint64_t stepSpan, Level level, Advance advance) {
+  uint64_t sum = 0;
+  uint64_t remaining = kSampleSpan;
+  for (;;) {
+    const uint64_t value = level();
+    // A step shortened by a frequency change ends at once.
+    const uint64_t left = g.phase < stepSpan ? stepSpan - g.phase : 0;
+    if (remaining < left) {
+      g.phase += remaining;
+      return sum + value * remaining;
+    }
+    sum += value * left;
+    remaining -= left;
+    g.phase = 0;
+    advance();
+  }
+}
+
+// The average of levels up to fullScale, centred on zero (see the header's units).
+int32_t Centred(uint64_t levelSum, uint32_t fullScale) {
+  const int64_t span = static_cast<int64_t>(kSampleSpan);
+  return static_cast<int32_t>((256 * static_cast<int64_t>(levelSum) - 128 * span * fullScale) /
+                              span);
 }
 
 int32_t RenderSquare(PsgGenerator& g) {
   const uint64_t stepSpan = 4 * (2048 - uint64_t{g.frequency}) * kUnitsPerClock;
   const uint8_t steps = kDutySteps[g.duty & 3];
-  uint64_t high = 0;
-  uint64_t remaining = kSampleSpan;
-  for (;;) {
-    const bool isHigh = ((steps >> g.step) & 1) != 0;
-    const uint64_t left = g.phase < stepSpan ? stepSpan - g.phase : 0;
-    if (remaining < left) {
-      if (isHigh) high += remaining;
-      g.phase += remaining;
-      break;
-    }
-    if (isHigh) high += left;
-    remaining -= left;
-    g.phase = 0;
-    g.step = (g.step + 1) & 7;
-  }
-  return CentredSquare(g.volume, high);
+  const uint64_t high = SumOverSample(
+      g, stepSpan, [&] { return (steps >> g.step) & 1u; }, [&] { g.step = (g.step + 1) & 7; });
+  return Centred(high * g.volume, g.volume);
 }
 
 // The wave voice's 4-bit sample at its volume: 100, 50, 25 % by shifts, 75 % as 3/4.
@@ -189,33 +197,22 @@ uint32_t WaveLevel(uint8_t volumeRegister, uint32_t sample) {
 
 int32_t RenderWave(PsgGenerator& g) {
   const uint64_t stepSpan = 2 * (2048 - uint64_t{g.frequency}) * kUnitsPerClock;
-  uint64_t sum = 0;  // level times units
-  uint64_t remaining = kSampleSpan;
-  for (;;) {
-    const uint8_t byte = g.waveRam[g.step >> 1];
-    const uint32_t sample = (g.step & 1) ? byte & 0x0Fu : uint32_t{byte} >> 4;
-    const uint64_t level = WaveLevel(g.volume, sample);
-    const uint64_t left = g.phase < stepSpan ? stepSpan - g.phase : 0;
-    if (remaining < left) {
-      sum += level * remaining;
-      g.phase += remaining;
-      break;
-    }
-    sum += level * left;
-    remaining -= left;
-    g.phase = 0;
-    g.step = (g.step + 1) & 31;
-  }
-  const int64_t fullScale = WaveLevel(g.volume, 15);
-  const int64_t centred =
-      256 * static_cast<int64_t>(sum) - 128 * fullScale * static_cast<int64_t>(kSampleSpan);
-  return static_cast<int32_t>(centred / static_cast<int64_t>(kSampleSpan));
+  const uint64_t sum = SumOverSample(
+      g, stepSpan,
+      [&] {
+        const uint32_t byte = g.waveRam[g.step >> 1];
+        return WaveLevel(g.volume, (g.step & 1) ? byte & 0x0F : byte >> 4);
+      },
+      [&] { g.step = (g.step + 1) & 31; });
+  return Centred(sum, WaveLevel(g.volume, 15));
 }
 
 void ShiftNoise(PsgGenerator& g) {
-  const uint16_t feedback = (g.lfsr ^ (g.lfsr >> 1)) & 1;
-  g.lfsr = static_cast<uint16_t>((g.lfsr >> 1) | (feedback << 14));
-  if (g.narrowNoise) g.lfsr = static_cast<uint16_t>((g.lfsr & ~0x40u) | (feedback << 6));
+  const uint32_t lfsr = g.lfsr;
+  const uint32_t feedback = (lfsr ^ (lfsr >> 1)) & 1;
+  uint32_t next = (lfsr >> 1) | (feedback << 14);
+  if (g.narrowNoise) next = (next & ~0x40u) | (feedback << 6);
+  g.lfsr = static_cast<uint16_t>(next);
 }
 
 int32_t RenderNoise(PsgGenerator& g) {
@@ -225,22 +222,15 @@ int32_t RenderNoise(PsgGenerator& g) {
   const uint64_t stateSpan =
       shift >= 14 ? UINT64_MAX
                   : (uint64_t{divider != 0 ? 16 * divider : 8} << shift) * kUnitsPerClock;
-  uint64_t high = 0;
-  uint64_t remaining = kSampleSpan;
-  for (;;) {
-    const bool isHigh = (g.lfsr & 1) == 0;
-    const uint64_t left = g.phase < stateSpan ? stateSpan - g.phase : 0;
-    if (remaining < left) {
-      if (isHigh) high += remaining;
-      g.phase += remaining;
-      break;
-    }
-    if (isHigh) high += left;
-    remaining -= left;
-    g.phase = 0;
-    ShiftNoise(g);
-  }
-  return CentredSquare(g.volume, high);
+  const uint64_t high = SumOverSample(
+      g, stateSpan, [&] { return (g.lfsr & 1u) ^ 1u; }, [&] { ShiftNoise(g); });
+  return Centred(high * g.volume, g.volume);
+}
+
+// A voice at volume 0 that stays there: the engine leaves its idle voices so.
+bool IsSilent(const PsgGenerator& g, int voice) {
+  if (voice == kWaveVoice) return WaveLevel(g.volume, 15) == 0;
+  return g.volume == 0 && !(g.envelopeRises && g.envelopePeriod != 0);
 }
 
 // --- The engine's per-frame step. ---
@@ -477,7 +467,7 @@ void StepPsgFrame(PsgUnit& unit) {
 }
 
 void StopPsgVoice(PsgUnit& unit, uint8_t voice) {
-  if (voice < 1 || voice > 4) return;
+  if (voice < 1 || voice > 4 || unit.channels[voice - 1].statusFlags == 0) return;
   TurnOff(unit.generators[voice - 1], voice - 1);
   unit.channels[voice - 1].statusFlags = 0;
 }
@@ -493,7 +483,7 @@ void RenderPsg(PsgUnit& unit, int32_t* stereo, uint32_t frames) {
     int32_t right = 0;
     for (int voice = 0; voice < 4; ++voice) {
       PsgGenerator& g = unit.generators[voice];
-      if (!g.playing) continue;
+      if (!g.playing || IsSilent(g, voice)) continue;
       const int32_t value = voice == kWaveVoice    ? RenderWave(g)
                             : voice == kNoiseVoice ? RenderNoise(g)
                                                    : RenderSquare(g);

@@ -3,22 +3,29 @@
 // of the hardware those writes reach (square 1 with sweep, square 2, the 4-bit wave voice, noise;
 // length units at 256 Hz, sweep at 128 Hz, envelopes at 64 Hz), rendered at 48000 Hz.
 //
-// For the sequencer, per voice n (1-4, the tone's type & 7; 5-7 name no voice), as the engine does:
-// - note start: if the voice is busy (statusFlags & kPsgOn, without kPsgStop) and its priority is
-//   higher, keep it. Otherwise write the fields marked "note start" below, frequency =
-//   PsgKeyToFrequency(n, max(0, key + track key offset), track fine pitch), statusFlags =
-//   kPsgStart. StepPsgFrame starts the sound on the next frame.
-// - track volume or pan change: rightVolume and leftVolume again, modify |= kPsgModifyVolume.
+// For the sequencer, per voice n (1-4: the tone's type & 7; 5-7 name no voice, where the engine
+// would write past its four records: skip those notes), as the engine's note start, volume and
+// pitch settings and frame step do:
+// - note start: priority = min(255, player priority + track priority). A busy voice (statusFlags &
+//   kPsgOn, without kPsgStop) is kept if its priority is higher, or equal and held by a track of
+//   lower index. Otherwise write every field marked "note start" below: key is the note's key (a
+//   drum kit: its entry's key), rhythmPan a drum entry's pan ((pan - 0xC0) * 2 when bit 7 is set),
+//   right/leftVolume = min(255, velocity * (128 + rhythmPan or 127 - rhythmPan) * the track's
+//   right or left volume >> 14), frequency = PsgKeyToFrequency(n, max(0, key + the track's key
+//   offset), the track's fine pitch); then statusFlags = kPsgStart. StepPsgFrame starts it.
+// - track volume or pan change: rightVolume and leftVolume again; modify |= kPsgModifyVolume.
 // - track pitch change: frequency again, as at note start; modify |= kPsgModifyPitch.
-// - gate end (gateTime counted down to 0 by the ticks) or EOT of its key: statusFlags |= kPsgStop.
-// - track stop (song end, end of a fade): StopPsgVoice.
+// - gate end (gateTime counted down to 0 by the ticks), EOT of its key, FINE of its track:
+//   statusFlags |= kPsgStop. The release, echo and stop follow in StepPsgFrame.
+// - track stop (a song starting over it, the end of a fade): StopPsgVoice.
 // - every video frame: the frame's ticks, then StepPsgFrame once, then RenderPsg for the frame's
 //   samples. A voice with (statusFlags & kPsgOn) == 0 is free again.
 //
-// Output units: 1/16 of a step of the console's 10-bit output, with the engine's mixing (master
-// volume 7 on both sides, PSG at 100 %, DirectSound at 100 %). A PSG level L (0-15) adds 16 steps
-// per unit of L; a voice swings around zero (no offset): a square at volume 15 adds +-1920. A
-// DirectSound FIFO sample s (-128..127) at 100 % adds 4 steps per unit of s: s * 64 here.
+// Output units: 1/16 of a step of the console's 10-bit output, mixed as the engine sets the
+// console up (master volume 7 on both sides, PSG at 100 %, DirectSound at 100 %). There a PSG
+// voice at level L (0-15) moves the output 16 L steps between its low and its high; here it swings
+// from -128 L to +128 L around zero, with no offset: a square at volume 15 adds +-1920. A
+// DirectSound FIFO sample s (-128..127) at 100 % adds 4 s steps: s * 64 here.
 #pragma once
 
 #include <cstdint>
@@ -114,8 +121,9 @@ struct PsgUnit {
 // Everything silent, the voices numbered and masked as the engine sets them up.
 void ResetPsg(PsgUnit& unit);
 
-// The hardware frequency word of a key: squares and wave voice 2048 - 131072 / Hz (+2048 above
-// the 11 bits, as the engine keeps it); noise (type 4) its clock byte. fineAdjust in 1/256 key.
+// The hardware frequency word of a key, as the engine works it out: squares and wave voice
+// 2048 - 131072 / Hz (the wave voice sounds an octave lower); noise (type 4) its clock byte.
+// fineAdjust in 1/256 key.
 uint32_t PsgKeyToFrequency(uint8_t type, uint8_t key, uint8_t fineAdjust);
 
 // The envelope goal, sustain level and pan of the channel's current left and right volume.

@@ -100,18 +100,19 @@ void Convert(Renderer& r, int16_t* out, uint32_t count) {
 
 SongStart StartSong(Renderer& r, ImageView image, uint32_t header) {
   const SongStart start = StartSequencer(r.sequencer, image, header, true);
-  if (start != SongStart::kOk) return start;
+  if (start != SongStart::kOk && start != SongStart::kEmpty) return start;
   r.frames = 0;
   r.frameLeft = 0;
   r.samples = 0;
   r.fadeFrom = 0;
-  r.endAt = UINT64_MAX;
-  r.fading = r.tail = r.ended = r.loops = false;
+  r.endAt = start == SongStart::kEmpty ? 0 : UINT64_MAX;
+  r.fading = r.tail = r.loops = false;
+  r.ended = start == SongStart::kEmpty;
   r.gain = kUnityGain;
   r.reverbAt = 0;
   for (int32_t& v : r.reverb) v = 0;
   for (uint32_t k = 0; k < 4; ++k) r.sequencer.psg.muted[k] = (r.muted >> (kSampleVoices + k)) & 1;
-  return SongStart::kOk;
+  return start;
 }
 
 uint32_t PlaySong(Renderer& r, int16_t* out, uint32_t count) {

@@ -37,7 +37,8 @@ struct Renderer {
   int32_t reverb[2 * kReverbSamples];
 };
 
-// Starts the song whose header is at header; the renderer is untouched unless kOk.
+// Starts the song whose header is at header; the renderer is untouched unless kOk or kEmpty (a
+// song without tracks, which ends at once without a sample).
 SongStart StartSong(Renderer& renderer, ImageView image, uint32_t header);
 
 // Writes up to count stereo samples (left, right) to out; fewer only when the song ends.

@@ -46,13 +46,15 @@ uint32_t KeyToFrequency(uint32_t rate, uint32_t key, uint32_t fine) {
   return HighWord(rate, low + HighWord(high - low, fineShifted));
 }
 
-uint8_t& StatusOf(Sequencer& s, int voice) {
-  return voice < static_cast<int>(kSampleVoices)
-             ? s.samples[voice].statusFlags
-             : s.psg.channels[voice - kSampleVoices].statusFlags;
+bool IsPsg(int voice) { return voice >= static_cast<int>(kSampleVoices); }
+
+PsgChannel& PsgOf(Sequencer& s, int voice) {
+  return s.psg.channels[static_cast<uint32_t>(voice) - kSampleVoices];
 }
 
-bool IsPsg(int voice) { return voice >= static_cast<int>(kSampleVoices); }
+uint8_t& StatusOf(Sequencer& s, int voice) {
+  return IsPsg(voice) ? PsgOf(s, voice).statusFlags : s.samples[voice].statusFlags;
+}
 
 // ClearChain: takes the voice out of its track's chain.
 void Unlink(Sequencer& s, int voice) {
@@ -112,7 +114,7 @@ void SetVoiceVolume(Sequencer& s, int voice, const Track& track) {
   const uint8_t r = static_cast<uint8_t>(right > 255 ? 255 : right);
   const uint8_t l = static_cast<uint8_t>(left > 255 ? 255 : left);
   if (IsPsg(voice)) {
-    PsgChannel& channel = s.psg.channels[voice - kSampleVoices];
+    PsgChannel& channel = PsgOf(s, voice);
     channel.rightVolume = r;
     channel.leftVolume = l;
   } else {
@@ -126,7 +128,7 @@ void SetVoicePitch(Sequencer& s, int voice, const Track& track) {
   if (key < 0) key = 0;
   const uint8_t k = static_cast<uint8_t>(key);
   if (IsPsg(voice)) {
-    PsgChannel& channel = s.psg.channels[voice - kSampleVoices];
+    PsgChannel& channel = PsgOf(s, voice);
     channel.frequency = PsgKeyToFrequency(channel.type & kPsgVoiceBits, k, track.pitM);
   } else {
     SampleVoice& sample = s.samples[voice];
@@ -556,7 +558,12 @@ SongStart StartSequencer(Sequencer& s, ImageView image, uint32_t header, bool wi
   if (!Holds(image, header, 8)) return SongStart::kHeaderOffImage;
   const uint32_t first = WordAt(image, header);
   const uint32_t count = first & 0xFF;
-  if (count == 0) return SongStart::kEmpty;
+  if (count == 0) {
+    s = Sequencer{};
+    s.image = image;
+    ResetPsg(s.psg);
+    return SongStart::kEmpty;
+  }
   const uint32_t tracks = count < kMaxTracks ? count : kMaxTracks;
   if (!Holds(image, header + 8, 4 * tracks)) return SongStart::kHeaderOffImage;
   for (uint32_t t = 0; t < tracks; ++t) {
@@ -603,11 +610,11 @@ void StepSequencerFrame(Sequencer& s) {
       } else {
         if ((track.flags & kVolumeChanged) != 0) {
           SetVoiceVolume(s, voice, track);
-          if (IsPsg(voice)) s.psg.channels[voice - kSampleVoices].modify |= kPsgModifyVolume;
+          if (IsPsg(voice)) PsgOf(s, voice).modify |= kPsgModifyVolume;
         }
         if ((track.flags & kPitchChanged) != 0) {
           SetVoicePitch(s, voice, track);
-          if (IsPsg(voice)) s.psg.channels[voice - kSampleVoices].modify |= kPsgModifyPitch;
+          if (IsPsg(voice)) PsgOf(s, voice).modify |= kPsgModifyPitch;
         }
       }
       voice = next;

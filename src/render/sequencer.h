@@ -72,8 +72,9 @@ struct Sequencer {
 
 enum class SongStart { kOk, kEmpty, kHeaderOffImage, kTrackOffImage, kNoInstruments };
 
-// Starts the song whose header is at header; nothing is started unless kOk. Every track pointer
-// and the instrument list must lie in the image; at most kMaxTracks tracks play.
+// Starts the song whose header is at header; nothing is started unless kOk or kEmpty (a song
+// without tracks starts ended). Every track pointer and the instrument list must lie in the image;
+// at most kMaxTracks tracks play.
 SongStart StartSequencer(Sequencer& sequencer, ImageView image, uint32_t header, bool withVoices);
 
 // One video frame of the player: the ticks the tempo gives, then the volume and pitch of every

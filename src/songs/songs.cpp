@@ -467,8 +467,6 @@ std::string StemOf(const char* path) {
 
 const char* StartError(SongStart start) {
   switch (start) {
-    case SongStart::kEmpty:
-      return "it has no tracks";
     case SongStart::kHeaderOffImage:
       return "its header runs off the image";
     case SongStart::kTrackOffImage:
@@ -504,7 +502,7 @@ int RenderSongs(std::FILE* image, int argc, char** argv) {
     if (!gRun.chosen[k]) continue;
     const std::string name = stem + "-" + std::to_string(k) + ".wav";
     const SongStart start = StartSong(gRun.renderer, view, table.songs[k].header);
-    if (start != SongStart::kOk) {
+    if (start != SongStart::kOk && start != SongStart::kEmpty) {
       std::printf("Song %u: not rendered, %s\n", k, StartError(start));
       ++failed;
       continue;
@@ -528,6 +526,10 @@ int RenderSongs(std::FILE* image, int argc, char** argv) {
     }
     char length[24] = "longer than 10:00";
     if (pass.kind != PassKind::kLong) FormatTime(SecondsOf(pass.frames), length, sizeof length);
+    if (start == SongStart::kEmpty) {
+      std::printf("Song %u: empty, no tracks; an empty file written to %s\n", k, name.c_str());
+      continue;
+    }
     char written[8];
     FormatTime(static_cast<uint32_t>((samples + kOutputRate / 2) / kOutputRate), written,
                sizeof written);
