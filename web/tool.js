@@ -6,7 +6,7 @@
 const build = __SONVAULT_BUILD__;
 
 // Every file goes out now, while the page is still loading, so nothing is fetched after the
-// load event. Browsers refuse them on a file:// address.
+// load event.
 async function fetched(name, text) {
   const response = await fetch(name);
   if (!response.ok) throw new Error(`${name}: HTTP ${response.status}`);
@@ -17,8 +17,6 @@ const loading = Promise.all([
   Promise.all(build.programs.map((program) =>
     Promise.all([fetched(program.script, true), fetched(program.wasm, false)]))),
 ]);
-const notServed = 'The tool could not be started. Open this page through a web server ' +
-                  '(for example python3 -m http.server in its folder), not as a local file.';
 
 // ready: every program compiled; unavailable: they never will be. The page sets the hooks.
 export const tool = {
@@ -135,6 +133,6 @@ export function startTool() {
     markStarted();
   }).catch((error) => {
     markNotStarted(error);
-    cannotStart(location.protocol === 'file:' ? notServed : `The tool could not be loaded: ${error.message}`);
+    cannotStart(`The tool could not be loaded: ${error.message}`);
   });
 }

@@ -673,6 +673,17 @@ describe('the page for people', () => {
     assert.notEqual(backgrounds.dark, backgrounds.light);
   });
 
+  it('says how to open it when it is opened as a local file', async () => {
+    const context = await browser.newContext();
+    try {
+      const page = await context.newPage();
+      await page.goto(`file://${path.join(site, 'index.html')}`);
+      await until(page, () => /^The tool could not be started\. Open this page through a web server/.test(document.querySelector('#state').textContent));
+    } finally {
+      await context.close();
+    }
+  });
+
   it('loads nothing but its own build files, and the page and its worker can fetch nothing else',
      () => withPage({}, async (page, { beforeLoad, errors }) => {
        // Every file but index.html is named after the hash of what it holds.
