@@ -20,6 +20,7 @@ export class SongGrid {
     this.head = table.tHead.rows[0];
     this.body = table.tBodies[0];
     table.setAttribute('role', 'grid');
+    this.head.setAttribute('aria-rowindex', '1');
     table.tabIndex = 0;
     [...this.head.cells].forEach((cell, index) => {
       cell.id = `${prefix}-h${index}`;

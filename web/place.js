@@ -143,6 +143,17 @@ export function placeSong(next) {
   drawShows();
 }
 
+// A target song chosen in the target's grid: its number goes into the field.
+export function offerPlace(number) {
+  if (!song) return;
+  input.value = String(number);
+  active = -1;
+  drawOptions();
+  open(false);
+  drawShows();
+  input.focus();
+}
+
 export function focusPlace() {
   input.focus();
   input.select();

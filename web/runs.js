@@ -165,6 +165,11 @@ export function moveSongs() {
       concludeFailed(declined, 'sonvault-songs');
       return;
     }
+    // Moves changed while the first run ran: its question would be about the old ones.
+    if (moveArguments().join(' ') !== args.join(' ')) {
+      conclude('The moves changed while the tool read them, so nothing is asked: press Move again.', 'neutral', null);
+      return;
+    }
     $('console').textContent = asked;
     const lines = asked.split('\n');
     ask({ kind: 'move', files: line.files, args: line.args, targetName: chosenTarget.name, declined, notes }, {

@@ -4,7 +4,7 @@
 import { $, movable, state } from './state.js';
 import { SongGrid } from './grid.js';
 import { moves } from './moves.js';
-import { focusPlace, placeSong } from './place.js';
+import { focusPlace, offerPlace, placeSong } from './place.js';
 import { play, playKey, playingKey, stop } from './player.js';
 import { bytesText, lengthText, plural } from './words.js';
 
@@ -68,9 +68,12 @@ function makeGrid(which) {
         else play(file(), file().name, song.number, `song ${song.number} of ${file().name}`);
         return;
       }
-      if (which === 'source' && movable()) {
+      if (!movable()) return;
+      if (which === 'source') {
         placeSong(song);
         focusPlace();
+      } else {
+        offerPlace(song.number);
       }
     },
     onSort: (key, direction) => {
@@ -153,7 +156,8 @@ export function renderSongs(listsChanged) {
     ? `No song can be moved into ${target.name}: ${targetSongs.empty ? 'the file is empty.'
       : targetSongs.last === 'Could not locate audio data' ? 'no song list was found in it.' : targetSongs.message}`
     : 'To move a song, go to its row and press Enter (or click it), then type its place in the ' +
-      'target: a song number it replaces, or new. Digits typed in the table jump to that song.';
+      'target: a song number it replaces, or new; Enter on a row of the target\'s songs puts ' +
+      'that number in. Digits typed in a table jump to that song.';
   if (!movable()) placeSong(null);
   else if (listsChanged) placeSong(grids.source.focusedSong());
 }

@@ -873,6 +873,12 @@ describe('the songs of a source, and moving them', { skip: noSongs }, () => {
     assert.equal(await page.getAttribute('#source-table', 'aria-rowcount'), '5');
     // Every control inside the grid is out of the Tab order: the grid is one stop.
     assert.deepEqual(await page.$$eval('#source-table button', (buttons) => buttons.filter((b) => b.tabIndex !== -1).length), 0);
+    // Enter on a song of the target puts its number in the place field.
+    await page.focus('#target-table');
+    await page.keyboard.type('2');
+    await page.keyboard.press('Enter');
+    assert.deepEqual(await page.evaluate(() => [document.activeElement.id, document.activeElement.value]), ['place', '2']);
+    assert.match(await text(page, '#place-shows'), /^Song 2 of game\.gba is there: player 3, 3 tracks/);
   }));
 
   it('fits the songs from 320 px, light and dark, the row\'s number in view', async () => {
