@@ -40,7 +40,7 @@ int32_t SampleAt(SampleVoice& voice, ImageView image, uint32_t index) {
     uint8_t value = in[0];
     voice.block[0] = static_cast<int8_t>(value);
     for (uint32_t k = 1; k < kBlockSamples; ++k) {
-      const uint8_t byte = in[(k + 1) / 2];
+      const uint8_t byte = in[k / 2 + 1];
       const uint32_t step = (k % 2 == 1) ? byte & 0xF : byte >> 4;
       value = static_cast<uint8_t>(value + static_cast<uint8_t>(kSteps[step]));
       voice.block[k] = static_cast<int8_t>(value);

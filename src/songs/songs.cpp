@@ -525,7 +525,10 @@ int RenderSongs(std::FILE* image, int argc, char** argv) {
       continue;
     }
     char length[24] = "longer than 10:00";
-    if (pass.kind != PassKind::kLong) FormatTime(SecondsOf(pass.frames), length, sizeof length);
+    if (pass.kind == PassKind::kUnmeasured) std::snprintf(length, sizeof length, "length unknown");
+    if (pass.kind == PassKind::kEnds || pass.kind == PassKind::kLoops) {
+      FormatTime(SecondsOf(pass.frames), length, sizeof length);
+    }
     if (start == SongStart::kEmpty) {
       std::printf("Song %u: empty, no tracks; an empty file written to %s\n", k, name.c_str());
       continue;

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -235,17 +234,24 @@ TEST(StepPsgFrame, EchoHoldsAQuietTailForItsLength) {
   c.pseudoEchoLength = 5;
   Play(unit, 3);
   c.statusFlags |= kPsgStop;
-  // No release: the echo starts at once at half the goal, rounded up, then counts down.
-  const int wantFlags[] = {kPsgStop | kPsgEcho, kPsgStop | kPsgEcho, kPsgStop | kPsgEcho,
-                           kPsgStop | kPsgEcho, kPsgStop | kPsgEcho, 0};
+  // No release: the echo starts at once at half the goal, rounded up, for 5 frames.
   for (int frame = 0; frame < 6; ++frame) {
     SCOPED_TRACE("frame " + std::to_string(frame));
     Play(unit, 1);
-    EXPECT_EQ(c.statusFlags, wantFlags[frame]);
-    if (frame < 5) {
-      EXPECT_EQ(unit.generators[3].volume, 8);
-    }
+    EXPECT_EQ(c.statusFlags, frame < 5 ? kPsgStop | kPsgEcho : 0);
+    EXPECT_EQ(unit.generators[3].volume, frame < 5 ? 8 : 0);
   }
+}
+
+TEST(RenderPsg, LengthUnitEndsTheSoundOnItsOwn) {
+  PsgUnit unit = FreshUnit();
+  StartNote(unit, {.voice = 2, .key = 60}).length = 32;  // 64 - 32 steps at 256 Hz: 1/8 s
+  const std::vector<int32_t> left = Left(Play(unit, 12), 0, 12 * kFrameSamples);
+  size_t last = 0;
+  for (size_t k = 0; k < left.size(); ++k) last = left[k] != 0 ? k : last;
+  // Length steps come 93.75 samples after the reset, then every 187.5: the 32nd at 5906.25.
+  EXPECT_EQ(last, 5905u);
+  EXPECT_NE(unit.channels[1].statusFlags, 0);  // the engine still holds the note
 }
 
 TEST(RenderPsg, SweepRaisesSquare1UntilItOverflows) {

@@ -154,6 +154,51 @@ TEST(Renderer, LoopedSongPlaysItsLoopTwiceThenFadesOverFiveSeconds) {
   EXPECT_LT(PeakOf(out, out.size() / 2 - 480, out.size() / 2), full / 50);
 }
 
+TEST(Renderer, SamplesPlayPlainCompressedAndReversed) {
+  // A triangle of 64 samples (0 up to 64, down to -64, back), middle C at 261.63 Hz: plain, and
+  // compressed as 33 bytes (the first value, then steps of +4 (index 2) and -4 (index 14)).
+  Bytes plain, packed = {0x00, 0x02};
+  int value = 0;
+  for (int k = 0; k < 64; ++k) {
+    value += k == 0 ? 0 : (k <= 16 || k >= 49) ? 4 : -4;
+    plain.push_back(static_cast<uint8_t>(value));
+  }
+  for (int k = 2; k < 64; k += 2) {
+    const uint8_t high = (k <= 16 || k >= 49) ? 2 : 14, low = (k + 1 <= 16 || k + 1 >= 49) ? 2 : 14;
+    packed.push_back(static_cast<uint8_t>(high << 4 | low));
+  }
+  // A ramp from 0 to 127 played once, back to front, at its own rate.
+  Bytes ramp;
+  for (int k = 0; k < 128; ++k) ramp.push_back(static_cast<uint8_t>(k));
+  struct Row {
+    const char* name;
+    uint8_t type;
+    uint32_t word0;
+    Bytes data;
+    double hz;
+  };
+  const Row rows[] = {{"plain", 0x00, kLoops, plain, 440},
+                      {"compressed", 0x20, kLoops | 1, packed, 440},
+                      {"reversed", 0x10, 0, ramp, 0}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    ImageBuilder image(SongBuilder({kVoice, 0, kVolume, 127, kN96, 69, 127, kW96, kFine},
+                                   {{ToneWord(row.type), kSample, kFull}}));
+    image.PutSample(kSample, static_cast<uint32_t>(row.type == 0x20 ? 64 : row.data.size()),
+                    row.data, row.word0, 17145896, 0);
+    const std::vector<int16_t> out = Render(image.bytes());
+    const Span span = Sounding(out);
+    if (row.hz > 0) {
+      EXPECT_NEAR(Frequency(out, span.first, span.last), row.hz, 1.0);
+      EXPECT_NEAR(PeakOf(out, span.first, span.last), 8000, 200);
+    } else {
+      EXPECT_GT(out[0], 12000);
+      EXPECT_GT(out[0], out[2 * 40]);
+      EXPECT_GT(out[2 * 40], 0);
+    }
+  }
+}
+
 TEST(Renderer, EnvelopeAttacksAndReleasesOnTheEngineFrames) {
   // Attack 64 a frame: 64, 128, 192, then 255 from frame 4. The gate ends at frame 25; release
   // 128 halves the level each frame from there until it falls to nothing.
