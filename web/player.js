@@ -16,7 +16,7 @@ const say = (text) => { $('listen-state').textContent = text; };
 // The key a play control compares with the song playing: the file and the song number.
 export const playKey = (file, number) => `${file.name}\u0000${file.size}\u0000${file.lastModified ?? ''}\u0000${number}`;
 
-export const playingKey = () => (playing ? playing.key : null);
+export const playingKey = () => (playing && !playing.ended ? playing.key : null);
 export const canPlay = () => hasProgram('sonvault-songs');
 
 function withdraw() {
@@ -90,8 +90,16 @@ export async function play(file, name, number, label) {
 export function initPlayer(changed) {
   onChange = changed;
   $('listen-stop').addEventListener('click', () => stop());
+  // Played to the end: its control offers to play it again; the file stays to download.
   audio.addEventListener('ended', () => {
+    if (playing) playing.ended = true;
     $('listen-stop').hidden = true;
+    onChange();
+  });
+  audio.addEventListener('play', () => {
+    if (!playing || !playing.ended) return;
+    playing.ended = false;
+    $('listen-stop').hidden = false;
     onChange();
   });
   // A link answers Enter only; it looks like a button, so it takes Space as well.
