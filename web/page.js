@@ -41,7 +41,7 @@ function refresh() {
 }
 
 function choose(source, target, note = '') {
-  const asked = state.question && state.question.kind !== 'point';
+  const asked = Boolean(state.question);
   state.source = source;
   state.target = target;
   $('files-note').textContent = note;
