@@ -14,7 +14,7 @@
 namespace {
 
 constexpr uint32_t kBlock = 700;           // not a divisor of a frame, so blocks end mid-frame
-constexpr uint32_t kSampleBudget = 96000;  // two seconds
+constexpr uint32_t kSampleBudget = 48000;  // one second
 long newCalls = 0;
 Renderer renderer;
 int16_t out[2 * kBlock + 2];

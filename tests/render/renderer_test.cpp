@@ -216,6 +216,18 @@ TEST(Renderer, EnvelopeAttacksAndReleasesOnTheEngineFrames) {
   EXPECT_LT(Sounding(out).last, FrameAt(33));
 }
 
+TEST(Renderer, ThirteenthNoteTakesTheLastVoiceOfItsPriority) {
+  // Twelve ties fill the twelve sample voices; the thirteenth, of the same priority and track,
+  // takes the last voice it finds as good, voice 11, which sounded the twelfth (key 59).
+  Bytes track = {kVoice, 0, kVolume, 127};
+  for (uint8_t key = 48; key < 60; ++key) track.insert(track.end(), {kTie, key, 127});
+  track.insert(track.end(), {kW24, kTie, 69, 127, kW24, kFine});
+  const std::vector<int16_t> out =
+      Render(SongImage(track, {{ToneWord(0), kSample, kFull}}), 0xFFFF & ~(1u << 11));
+  EXPECT_NEAR(Frequency(out, FrameAt(1), FrameAt(23)), 246.94, 1.0);
+  EXPECT_NEAR(Frequency(out, FrameAt(25), FrameAt(47)), 440.0, 1.0);
+}
+
 TEST(Renderer, EndOfTieReleasesTheTiedNote) {
   const std::vector<int16_t> out =
       Render(SongImage({kVoice, 0, kVolume, 127, kTie, 69, 127, kW24, kEot, 69, kW24, kFine},
