@@ -6,18 +6,22 @@ import { argument } from './files.js';
 import { hasProgram, runTool } from './tool.js';
 import { decoder, explain } from './words.js';
 
-// The Length field: the time right-aligned in 5 (" 2:05", " long") and " loop" or 5 spaces; 10
-// spaces for a song without a length. Listings without the column read as before.
-const row = new RegExp('^ *(\\d+) +(\\d+) +(\\d+) +(\\d+)  (?:( {10}|(?:[ \\d]\\d:\\d\\d| long)(?: loop| {5}))  )?' +
-                       '0x[0-9A-F]{8}  0x[0-9A-F]{8}   (\\d+|- \\((.*?)\\))((?:  empty)?)(?:  same header as song (\\d+))?$');
+// A row: number, player, tracks, priority, then (in a listing with the Length column) a field of
+// 10 characters: the time right-aligned in 5 (" 2:05", " long") and " loop" or 5 spaces, all
+// spaces for a song without a length; then the header, the instruments, the bytes and the notes.
+const rowEnd = '0x[0-9A-F]{8}  0x[0-9A-F]{8}   (\\d+|- \\((.*?)\\))((?:  empty)?)(?:  same header as song (\\d+))?$';
+const rows = {
+  withLength: new RegExp(`^ *(\\d+) +(\\d+) +(\\d+) +(\\d+)  (.{10})  ${rowEnd}`),
+  without: new RegExp(`^ *(\\d+) +(\\d+) +(\\d+) +(\\d+)  ()${rowEnd}`),
+};
 
+// A time the page does not know reads as no length.
 function parseLength(field) {
-  if (field === undefined || field.trim() === '') return { seconds: null, loops: false };
   const time = field.slice(0, 5).trim();
   const loops = field.slice(5) === ' loop';
   if (time === 'long') return { seconds: Infinity, loops };
-  const [minutes, seconds] = time.split(':').map(Number);
-  return { seconds: minutes * 60 + seconds, loops };
+  const clock = /^(\d+):(\d\d)$/.exec(time);
+  return clock ? { seconds: Number(clock[1]) * 60 + Number(clock[2]), loops } : { seconds: null, loops: false };
 }
 
 export function parseListing(text) {
@@ -35,7 +39,7 @@ export function parseListing(text) {
       table.players.push({ number: Number(match[1]), tracks: Number(match[2]) });
     } else if (/^ Song  Player  Tracks  Priority  Length /.test(line)) {
       table.lengths = true;
-    } else if ((match = row.exec(line))) {
+    } else if ((match = (table.lengths ? rows.withLength : rows.without).exec(line))) {
       table.songs.push({
         number: Number(match[1]),
         player: Number(match[2]),
