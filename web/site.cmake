@@ -1,7 +1,10 @@
 # Writes the page into SITE: every file but index.html named after a hash of its contents, the
-# modules' names written into page.js and page.js's and style.css's into index.html, so one
-# build's files only ever load each other. The same inputs always give the same folder.
-#   cmake -DPROGRAMS="target;factory;..." -DSTAGE=<linked modules> -DSOURCE=web -DSITE=<out> -P site.cmake
+# programs' names written into tool.js, each page module's imports written as the hashed names of
+# the modules it imports, and page.js's and style.css's names into index.html, so one build's
+# files only ever load each other. The same inputs always give the same folder.
+#   cmake -DPROGRAMS="target;factory;..." -DMODULES="state.js;...;page.js" -DSTAGE=<linked modules>
+#         -DSOURCE=web -DSITE=<out> -P site.cmake
+# MODULES lists the page's modules so that each comes after every module it imports.
 cmake_minimum_required(VERSION 3.20)
 
 file(REMOVE_RECURSE ${SITE})
@@ -38,14 +41,35 @@ endforeach()
 list(JOIN rows ",\n    " rows)
 copy_hashed(${SOURCE}/worker.js worker js worker)
 
-file(READ ${SOURCE}/page.js page)
-string(REPLACE "__SONVAULT_BUILD__"
-       "{\n  \"worker\": \"${worker}\",\n  \"programs\": [\n    ${rows}\n  ]\n}" page "${page}")
-hashed_name(page js "${page}" page_name)
-file(WRITE ${SITE}/${page_name} "${page}")
+set(build "{\n  \"worker\": \"${worker}\",\n  \"programs\": [\n    ${rows}\n  ]\n}")
+set(written)
+foreach(module IN LISTS MODULES)
+  file(READ ${SOURCE}/${module} text)
+  string(REPLACE "__SONVAULT_BUILD__" "${build}" text "${text}")
+  foreach(done IN LISTS written)
+    string(REPLACE "|" ";" done "${done}")
+    list(GET done 0 plain)
+    list(GET done 1 hashed)
+    string(REPLACE "'./${plain}'" "'./${hashed}'" text "${text}")
+  endforeach()
+  # An import left by its plain name names a module listed later, or none at all.
+  string(REGEX MATCH "from '\\./[a-z_]+\\.js'" left "${text}")
+  if(left)
+    message(FATAL_ERROR "${module}: ${left} is not written yet; list it earlier in MODULES")
+  endif()
+  string(REGEX REPLACE "\\.js$" "" stem ${module})
+  hashed_name(${stem} js "${text}" name)
+  file(WRITE ${SITE}/${name} "${text}")
+  list(APPEND written "${module}|${name}")
+  if(module STREQUAL "page.js")
+    set(page_name ${name})
+  endif()
+endforeach()
 copy_hashed(${SOURCE}/style.css style css style)
+copy_hashed(${SOURCE}/boot.js boot js boot)
 
 file(READ ${SOURCE}/index.html html)
 string(REPLACE "\"page.js\"" "\"${page_name}\"" html "${html}")
 string(REPLACE "\"style.css\"" "\"${style}\"" html "${html}")
+string(REPLACE "\"boot.js\"" "\"${boot}\"" html "${html}")
 file(WRITE ${SITE}/index.html "${html}")
