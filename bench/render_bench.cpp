@@ -81,7 +81,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::fclose(file);
-  const ImageView view{image.data(),
+  const ImageSpan view{image.data(),
                        static_cast<uint32_t>(std::min<size_t>(image.size(), kWindowSize))};
   uint32_t measured = 0;
   for (int run = 0; run < runs; ++run) {

@@ -51,7 +51,7 @@ void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4 || size > kWindowSize) return 0;
-  const ImageView image{data, static_cast<uint32_t>(size)};
+  const ImageSpan image{data, static_cast<uint32_t>(size)};
   const uint32_t header = kCartridgeBase | (LoadU32(data) % static_cast<uint32_t>(size));
   const long before = newCalls;
   uint64_t budget = 200000;

@@ -98,7 +98,7 @@ void Convert(Renderer& r, int16_t* out, uint32_t count) {
 
 }  // namespace
 
-SongStart StartSong(Renderer& r, ImageView image, uint32_t header) {
+SongStart StartSong(Renderer& r, ImageSpan image, uint32_t header) {
   const SongStart start = StartSequencer(r.sequencer, image, header, true);
   if (start != SongStart::kOk && start != SongStart::kEmpty) return start;
   r.frames = 0;
@@ -150,7 +150,7 @@ void MuteVoice(Renderer& r, uint32_t voice, bool muted) {
   if (voice >= kSampleVoices) r.sequencer.psg.muted[voice - kSampleVoices] = muted;
 }
 
-SongPass MeasureSong(ImageView image, uint32_t header, uint64_t& budget) {
+SongPass MeasureSong(ImageSpan image, uint32_t header, uint64_t& budget) {
   Sequencer s;
   SongPass pass{PassKind::kUnmeasured, false, 0};
   if (StartSequencer(s, image, header, false) != SongStart::kOk) return pass;

@@ -39,7 +39,7 @@ struct Renderer {
 
 // Starts the song whose header is at header; the renderer is untouched unless kOk or kEmpty (a
 // song without tracks, which ends at once without a sample).
-SongStart StartSong(Renderer& renderer, ImageView image, uint32_t header);
+SongStart StartSong(Renderer& renderer, ImageSpan image, uint32_t header);
 
 // Writes up to count stereo samples (left, right) to out; fewer only when the song ends.
 uint32_t PlaySong(Renderer& renderer, int16_t* out, uint32_t count);
@@ -59,7 +59,7 @@ struct SongPass {
 // One pass through the song by the sequencer alone, without voices. Each command run is taken off
 // budget; a song that needs more than is left comes back kUnmeasured, as does one that cannot
 // start.
-SongPass MeasureSong(ImageView image, uint32_t header, uint64_t& budget);
+SongPass MeasureSong(ImageSpan image, uint32_t header, uint64_t& budget);
 
 // Seconds of frames video frames, rounded to the nearest.
 uint32_t SecondsOf(uint64_t frames);

@@ -14,7 +14,7 @@ constexpr int8_t kSteps[16] = {0, 1, 4, 9, 16, 25, 36, 49, -64, -49, -36, -25, -
 void StopVoice(SampleVoice& voice) { voice.statusFlags = 0; }
 
 // Reads the sample header; false when the header or the data runs past the image.
-bool StartSample(SampleVoice& voice, ImageView image) {
+bool StartSample(SampleVoice& voice, ImageSpan image) {
   if (!Holds(image, voice.wave, kHeaderSize)) return false;
   voice.size = WordAt(image, voice.wave + 12);
   voice.loopStart = WordAt(image, voice.wave + 8);
@@ -30,7 +30,7 @@ bool StartSample(SampleVoice& voice, ImageView image) {
   return true;
 }
 
-int32_t SampleAt(SampleVoice& voice, ImageView image, uint32_t index) {
+int32_t SampleAt(SampleVoice& voice, ImageSpan image, uint32_t index) {
   if ((voice.type & kToneReverse) != 0) index = voice.size - 1 - index;
   if (!voice.compressed) return static_cast<int8_t>(image.bytes[voice.data + index]);
   const int32_t block = static_cast<int32_t>(index / kBlockSamples);
@@ -55,7 +55,7 @@ bool Loops(const SampleVoice& voice) {
          voice.loopStart < voice.size;
 }
 
-uint64_t StepOf(const SampleVoice& voice, ImageView image) {
+uint64_t StepOf(const SampleVoice& voice, ImageSpan image) {
   uint64_t rate = voice.frequency;
   if ((voice.type & kToneFixed) != 0) {
     rate = WordAt(image, voice.wave + 4) >> 10;
@@ -76,7 +76,7 @@ bool Wrap(SampleVoice& voice) {
 
 }  // namespace
 
-void StepSampleVoice(SampleVoice& voice, ImageView image) {
+void StepSampleVoice(SampleVoice& voice, ImageSpan image) {
   uint8_t flags = voice.statusFlags;
   if ((flags & kVoiceOn) == 0) return;
   uint32_t envelope = voice.envelopeVolume;
@@ -125,7 +125,7 @@ void StepSampleVoice(SampleVoice& voice, ImageView image) {
   voice.envelopeLeft = static_cast<uint8_t>(voice.leftVolume * envelope >> 8);
 }
 
-void MixSampleVoice(SampleVoice& voice, ImageView image, int32_t* mix, uint32_t count) {
+void MixSampleVoice(SampleVoice& voice, ImageSpan image, int32_t* mix, uint32_t count) {
   if ((voice.statusFlags & kVoiceOn) == 0 || (voice.statusFlags & kVoiceStart) != 0) return;
   const uint64_t step = StepOf(voice, image);
   const int32_t left = voice.envelopeLeft;

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "render/image_view.h"
+#include "render/image_span.h"
 
 inline constexpr uint32_t kOutputRate = 48000;
 
@@ -58,8 +58,8 @@ struct SampleVoice {
 // One frame of the engine's work on the voice before it is mixed: a starting voice reads its
 // sample (one that does not lie wholly in the image stops it), then the envelope steps and the
 // frame's left and right levels follow from it and the voice's volumes.
-void StepSampleVoice(SampleVoice& voice, ImageView image);
+void StepSampleVoice(SampleVoice& voice, ImageSpan image);
 
 // Adds count stereo samples (left, right) to mix, in the units of psg.h; a voice that reaches the
 // end of a sample without a loop stops.
-void MixSampleVoice(SampleVoice& voice, ImageView image, int32_t* mix, uint32_t count);
+void MixSampleVoice(SampleVoice& voice, ImageSpan image, int32_t* mix, uint32_t count);

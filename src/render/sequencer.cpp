@@ -259,7 +259,7 @@ void Tick(Sequencer& s) {
 
 }  // namespace
 
-SongStart StartSequencer(Sequencer& s, ImageView image, uint32_t header, bool withVoices) {
+SongStart StartSequencer(Sequencer& s, ImageSpan image, uint32_t header, bool withVoices) {
   if (!Holds(image, header, 8)) return SongStart::kHeaderOffImage;
   const uint32_t first = WordAt(image, header);
   const uint32_t count = first & 0xFF;

@@ -14,7 +14,7 @@
 
 #include <cstdint>
 
-#include "render/image_view.h"
+#include "render/image_span.h"
 #include "render/psg.h"
 #include "render/sample_voice.h"
 
@@ -52,7 +52,7 @@ struct VoiceLink {
 };
 
 struct Sequencer {
-  ImageView image;
+  ImageSpan image;
   uint32_t instruments = 0;
   uint32_t trackCount = 0;
   uint8_t priority = 0;
@@ -75,7 +75,7 @@ enum class SongStart { kOk, kEmpty, kHeaderOffImage, kTrackOffImage, kNoInstrume
 // Starts the song whose header is at header; nothing is started unless kOk or kEmpty (a song
 // without tracks starts ended). Every track pointer and the instrument list must lie in the image;
 // at most kMaxTracks tracks play.
-SongStart StartSequencer(Sequencer& sequencer, ImageView image, uint32_t header, bool withVoices);
+SongStart StartSequencer(Sequencer& sequencer, ImageSpan image, uint32_t header, bool withVoices);
 
 // One video frame of the player: the ticks the tempo gives, then the volume and pitch of every
 // track that changed them reach its voices. Leaves the voices' own frame step to the caller.

@@ -133,7 +133,7 @@ void SetVoicePitch(Sequencer& s, int voice, const Track& track) {
 
 }  // namespace
 
-bool ReadTone(ImageView image, uint32_t address, Tone& tone) {
+bool ReadTone(ImageSpan image, uint32_t address, Tone& tone) {
   if (!Holds(image, address, kToneSize)) return false;
   const uint32_t first = WordAt(image, address);
   tone.type = static_cast<uint8_t>(first);

@@ -33,7 +33,7 @@ void StopTrack(Sequencer& sequencer, Track& track);
 void ClearModulation(Track& track);
 
 // The 12-byte tone at address; false (tone untouched) when it is not in the image.
-bool ReadTone(ImageView image, uint32_t address, Tone& tone);
+bool ReadTone(ImageSpan image, uint32_t address, Tone& tone);
 
 // A note of the length index: reads the optional key, velocity and gate bytes from the track and,
 // with voices, starts it on the voice the engine would choose.

@@ -89,7 +89,7 @@ bool ListInImage(uint32_t listAddress, const ImageBytes& image) {
   return IsCartridgePointer(listAddress) && FileOffset(listAddress) < image.size();
 }
 
-ImageView ViewOf(const ImageBytes& image) {
+ImageSpan SpanOf(const ImageBytes& image) {
   const uint64_t size = image.size() < kWindowSize ? image.size() : kWindowSize;
   return {image.data(), static_cast<uint32_t>(size)};
 }
@@ -112,7 +112,7 @@ void FormatLength(const SongPass& pass, char* field, size_t size) {
 
 void MeasurePasses(const SongTable& table, const ImageBytes& image) {
   uint64_t budget = kListingCommands;
-  const ImageView view = ViewOf(image);
+  const ImageSpan view = SpanOf(image);
   for (uint32_t k = 0; k < table.count; ++k) {
     const SongInfo& song = table.songs[k];
     SongPass& pass = gRun.passes[k];
@@ -570,7 +570,7 @@ int RenderSongs(std::FILE* image, int argc, char** argv) {
   if (const char* line = ReadChosenSongs(argc, argv, table, error, sizeof error)) {
     return CloseAndFinish(image, line, kFailure);
   }
-  const ImageView view = ViewOf(gRun.sourceBytes);
+  const ImageSpan view = SpanOf(gRun.sourceBytes);
   const std::string stem = StemOf(argv[1]);
   uint32_t failed = 0;
   for (uint32_t k = 0; k < table.count; ++k) {

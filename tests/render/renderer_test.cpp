@@ -53,7 +53,7 @@ std::vector<int16_t> Render(const Bytes& image, uint32_t mutedVoices = 0) {
   static Renderer renderer;
   renderer.muted = 0;
   for (uint32_t v = 0; v < kVoices; ++v) MuteVoice(renderer, v, (mutedVoices >> v) & 1);
-  const ImageView view{image.data(), static_cast<uint32_t>(image.size())};
+  const ImageSpan view{image.data(), static_cast<uint32_t>(image.size())};
   EXPECT_EQ(StartSong(renderer, view, kHeader), SongStart::kOk);
   std::vector<int16_t> out;
   int16_t block[2 * 1000];

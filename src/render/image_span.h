@@ -8,20 +8,20 @@
 #include "image/address.h"
 #include "image/stream_io.h"
 
-struct ImageView {
+struct ImageSpan {
   const uint8_t* bytes = nullptr;
   uint32_t size = 0;
 };
 
 // True when count bytes from the cartridge address address lie inside the image.
-inline bool Holds(ImageView image, uint32_t address, uint32_t count) {
+inline bool Holds(ImageSpan image, uint32_t address, uint32_t count) {
   return IsCartridgePointer(address) && uint64_t{FileOffset(address)} + count <= image.size;
 }
 
 // The byte or word at a cartridge address the caller found Holds.
-inline uint8_t ByteAt(ImageView image, uint32_t address) {
+inline uint8_t ByteAt(ImageSpan image, uint32_t address) {
   return image.bytes[FileOffset(address)];
 }
-inline uint32_t WordAt(ImageView image, uint32_t address) {
+inline uint32_t WordAt(ImageSpan image, uint32_t address) {
   return LoadU32(image.bytes + FileOffset(address));
 }
