@@ -3,6 +3,7 @@
 #include "image/address.h"
 #include "image/platform.h"
 #include "image/stream_io.h"
+#include "songs/block_graph.h"
 
 namespace {
 
@@ -44,7 +45,8 @@ bool ReadImage(std::FILE* file, ImageBytes& bytes) {
 
 TransferResult MeasureSongs(const ImageBytes& image, uint32_t listAddress,
                             const SongSelection* selection, uint32_t& byteCount) {
-  return MeasureAudioData(image.data(), image.size(), listAddress, selection, byteCount);
+  if (!BlockGraphIsOn(image, listAddress)) StartBlockGraph(image, listAddress);
+  return MeasureWithGraph(selection, byteCount);
 }
 
 bool ReadSongTable(const ImageBytes& image, uint32_t listAddress, uint64_t pointerOffset,
@@ -73,13 +75,20 @@ bool ReadSongTable(const ImageBytes& image, uint32_t listAddress, uint64_t point
   }
   ReadPlayers(image, pointerOffset, table);
   if (!measure) return true;
+  StartBlockGraph(image, listAddress);
   static SongSelection one;
   one.count = 1;
   for (uint32_t k = 0; k < table.count; ++k) {
-    one.songs[0] = k;
     SongInfo& song = table.songs[k];
-    song.copy = MeasureSongs(image, listAddress, &one, song.bytes);
+    // A song measured alone appends what its header leads to, whatever its entry's other word.
+    if (song.sharesWith != k) {
+      song.copy = table.songs[song.sharesWith].copy;
+      song.bytes = table.songs[song.sharesWith].bytes;
+      continue;
+    }
+    one.songs[0] = k;
+    song.copy = MeasureWithGraph(&one, song.bytes);
   }
-  table.allCopy = MeasureSongs(image, listAddress, nullptr, table.allBytes);
+  table.allCopy = MeasureWithGraph(nullptr, table.allBytes);
   return true;
 }
