@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90) with
-# libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up or
-# broken promise, printing the input that caused it whole and keeping it in
-# build-fuzz-ci/crashes/. The seeds are the demo image and the images and banks of the whole-run
+# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90), then
+# sonvault-point's reference search and sonvault-songs' reading and measures in memory
+# (FUZZ_SECONDS_PROGRAMS each, default 20), with libFuzzer, AddressSanitizer and UBSan; fails on
+# any crash, leak, timeout, memory blow-up or broken promise, printing the input that caused it
+# whole and keeping it in build-fuzz-ci/crashes/. The seeds are the demo image and the images and banks of the whole-run
 # test cases. Needs clang++ and its fuzzer runtime, which it installs when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
+programSeconds="${FUZZ_SECONDS_PROGRAMS:-20}"
+targets=(fuzz_transfer fuzz_references fuzz_songs)
 
 can_fuzz() {
   local probe
@@ -28,7 +31,7 @@ fi
 build=build-fuzz-ci
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONVAULT_FUZZ=ON -DSONVAULT_TESTS=OFF -DSONVAULT_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_transfer
+cmake --build "$build" -j2 --target "${targets[@]}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -39,10 +42,16 @@ for seed in examples/demo.gba tests/golden/*/in/* tests/golden/*/out/*; do
   n=$((n + 1))
   cp "$seed" "$work/seeds/fuzz_transfer/$n-$(basename "$seed")"
 done
+# Every target starts from the same images.
+for target in "${targets[@]:1}"; do
+  cp -r "$work/seeds/fuzz_transfer" "$work/seeds/$target"
+done
 
 summary=()
-for target in fuzz_transfer; do
-  echo "== $target for ${seconds}s"
+for target in "${targets[@]}"; do
+  limit=$programSeconds
+  [ "$target" = fuzz_transfer ] && limit=$seconds
+  echo "== $target for ${limit}s"
   # The inputs that broke a run stay here after the script ends (the corpus goes with $work).
   crashes="$PWD/$build/crashes/$target"
   rm -rf "$crashes"
@@ -50,7 +59,7 @@ for target in fuzz_transfer; do
   log="$work/$target.log"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/$target" "$work/corpus/$target" "$work/seeds/$target" \
-    -dict=fuzz/sonvault.dict -max_total_time="$seconds" -timeout=10 -rss_limit_mb=512 \
+    -dict=fuzz/sonvault.dict -max_total_time="$limit" -timeout=10 -rss_limit_mb=512 \
     -print_final_stats=1 -artifact_prefix="$crashes/" >"$log" 2>&1; then
     tail -n 60 "$log"
     for input in "$crashes"/*; do
