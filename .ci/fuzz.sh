@@ -3,8 +3,8 @@
 # sonvault-point's reference search and sonvault-songs' reading and measures in memory
 # (FUZZ_SECONDS_PROGRAMS each, default 20), with libFuzzer, AddressSanitizer and UBSan; fails on
 # any crash, leak, timeout, memory blow-up or broken promise, printing the input that caused it
-# whole and keeping it in build-fuzz-ci/crashes/. The seeds are the demo image and the images and banks of the whole-run
-# test cases. Needs clang++ and its fuzzer runtime, which it installs when missing.
+# whole and keeping it in build-fuzz-ci/crashes/. The seeds are the demo image and the images and
+# banks of the whole-run test cases. Needs clang++ and its fuzzer runtime, which it installs when missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
