@@ -4,7 +4,8 @@
 # (FUZZ_SECONDS_PROGRAMS each, default 20), with libFuzzer, AddressSanitizer and UBSan; fails on
 # any crash, leak, timeout, memory blow-up or broken promise, printing the input that caused it
 # whole and keeping it in build-fuzz-ci/crashes/. The seeds are the demo image and the images and
-# banks of the whole-run test cases. Needs clang++ and its fuzzer runtime, which it installs when missing.
+# banks of the whole-run test cases. Needs clang++ and its fuzzer runtime, which it installs when
+# missing.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
