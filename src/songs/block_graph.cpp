@@ -22,6 +22,9 @@ constexpr uint32_t kWaveTableSize = 16;
 constexpr uint32_t kCheckpointStep = 256;
 constexpr uint32_t kCheckpoints = kWindowSize / kCheckpointStep;
 constexpr uint32_t kPastEndBit = 0x80000000u;
+constexpr uint32_t kOpenBit = 0x40000000u;
+constexpr uint32_t kOffsetBits = 0x3FFFFFFFu;
+constexpr uint32_t kListSpan = kMaxSplitEntries * kEntrySize;
 
 // The graph's capacities; past them a measure falls back to the engine.
 constexpr uint32_t kMaxHeaders = kMaxSongs;
@@ -29,15 +32,20 @@ constexpr uint32_t kMaxLists = 8192;  // distinct lists as read: address, shape 
 constexpr uint32_t kMaxBlocks = 16384;
 constexpr uint32_t kMaxRefs = 1u << 18;
 
-// A reference of a list: its kind in the top two bits, then a block's or a list's index.
-constexpr uint32_t kSampleRef = 0u << 30;
-constexpr uint32_t kWaveRef = 1u << 30;
-constexpr uint32_t kKeyMapRef = 2u << 30;
-constexpr uint32_t kListRef = 3u << 30;
-constexpr uint32_t kKindMask = 3u << 30;
+// Marks of what a measure has placed: blocks first, then list addresses, then one never set.
+constexpr uint32_t kListMarks = kMaxBlocks;
+constexpr uint32_t kNeverMarked = kMaxBlocks + kMaxLists;
+
+// A reference of a list: the mark of what it names, and a block's size, or a list's index with
+// kListRef.
+struct Ref {
+  uint32_t mark;
+  uint32_t what;
+};
+constexpr uint32_t kListRef = 0x80000000u;
 // A key map address of 0 is found in the table's first free slot and placed nowhere: it fails
 // only when the table is full.
-constexpr uint32_t kZeroKeyMap = kKeyMapRef | 0x3FFFFFFF;
+constexpr uint32_t kZeroKeyMap = 0x40000000u;
 
 struct Header {
   uint32_t address;
@@ -61,9 +69,9 @@ struct ListNode {
 // An address placed by the copy in one of its tables, with the walk's marks.
 struct Placed {
   uint32_t address;
-  uint32_t stamp;       // the measure that placed it
   uint32_t listStamp;   // the list whose references named it last
-  uint32_t sampleSize;  // a block's size as a sample, 0 until read
+  uint32_t lengthWord;  // a block's last header word as a sample, once lengthRead
+  bool lengthRead;
 };
 
 // Open addressing over indices + 1 (0: free).
@@ -87,11 +95,14 @@ struct IndexMap {
 };
 
 struct Graph {
-  const ImageBytes* image;
+  ImageView* image;
+  std::FILE* file;
   uint32_t listAddress;
-  bool full;
+  bool full;       // this measure needs more than the tables hold
+  bool haveBytes;  // the image has been read into memory for the engine
   uint32_t epoch;
-  TransferState reader;  // reads lists as the copy does
+  TransferState reader;                        // reads lists as the copy does, from listBytes
+  uint8_t listBytes[kListSpan + kKeyMapSize];  // a list's bytes, then its key map's
   InstrumentListEntries entries;
   uint32_t checkpoints[kCheckpoints];  // per 256th offset: end of a track through it, + 1
   Header headers[kMaxHeaders];
@@ -102,7 +113,8 @@ struct Graph {
   IndexMap<kMaxLists> listAddressMap;
   Placed blocks[kMaxBlocks];
   IndexMap<kMaxBlocks> blockMap;
-  uint32_t refs[kMaxRefs];
+  Ref refs[kMaxRefs];
+  uint32_t marks[kNeverMarked + 1];  // the measure that placed each
   uint32_t refCount;
   uint32_t placedHeaders[kTableSlots];
   uint32_t placedLists[kTableSlots];
@@ -110,44 +122,79 @@ struct Graph {
 Graph gGraph;
 
 // The word at a file offset; bytes past the image's end read as 0.
-uint32_t WordAt(uint64_t offset) {
-  const ImageBytes& image = *gGraph.image;
-  if (offset + 4 <= image.size()) return LoadU32(image.data() + offset);
-  uint32_t value = 0;
-  for (uint64_t k = 0; k < 4 && offset + k < image.size(); ++k) {
-    value |= static_cast<uint32_t>(image[offset + k]) << (8 * k);
-  }
-  return value;
-}
+uint32_t WordAt(uint64_t offset) { return ViewU32(*gGraph.image, offset); }
 
 uint32_t SampleDataLength(uint32_t lengthWord) {
   if ((lengthWord & 0x80000000u) == 0) return lengthWord;
   return (0x80000001u - (lengthWord & 0x7FFFFFFFu)) >> 1;
 }
 
-// Follows a track from offset start as the copy reads it, up to its end byte, or up to where the
-// copy finds the source's end (kPastEndBit set): the offset after the last byte copied, + 1. With
-// record set, every checkpoint passed learns that answer.
-uint32_t FollowTrack(uint64_t start, uint32_t record) {
-  const ImageBytes& image = *gGraph.image;
-  const uint64_t size = image.size();
-  const auto answer = [](uint64_t end, bool pastEnd) {
-    return static_cast<uint32_t>(end + 1) | (pastEnd ? kPastEndBit : 0);
-  };
+// Follows a track from file offset start as the copy reads it. The answer is the offset after the
+// last byte copied, + 1: with kPastEndBit where the copy finds the source's end, with kOpenBit
+// where the track has run on for a whole window's length (the copy stops on the window first).
+// A checkpoint that knows the track runs on from it to an offset lets the walk go on from there.
+// The checkpoints passed are noted in passed (up to kNoted of them, their count in noted).
+constexpr uint32_t kNoted = 64;
+uint32_t Answer(uint64_t end, uint32_t bit) { return static_cast<uint32_t>(end + 1) | bit; }
+
+uint32_t FollowTrack(uint64_t start, uint32_t (&passed)[kNoted], uint32_t& noted) {
+  ImageView& image = *gGraph.image;
+  const uint64_t size = image.size;
+  const uint8_t* run = nullptr;  // the bytes from runStart up to runEnd
+  uint64_t runStart = 0;
+  uint64_t runEnd = 0;
+  noted = 0;
   for (uint64_t at = start;;) {
+    if (at - start > kWindowSize) return Answer(at, kOpenBit);
     if (at % kCheckpointStep == 0 && at < kWindowSize) {
-      uint32_t& known = gGraph.checkpoints[at / kCheckpointStep];
-      if (known != 0) return known;
-      known = record;
+      const uint32_t checkpoint = static_cast<uint32_t>(at / kCheckpointStep);
+      const uint32_t known = gGraph.checkpoints[checkpoint];
+      if (known != 0 && (known & kOpenBit) == 0) return known;
+      if (noted < kNoted) passed[noted] = checkpoint;
+      ++noted;
+      if (known != 0) {
+        at = (known & kOffsetBits) - 1;
+        continue;
+      }
     }
-    if (at >= size) return answer(at, true);
-    const uint32_t command = image[at++];
+    if (at >= size) return Answer(at, kPastEndBit);
+    if (at >= runEnd) {
+      const uint32_t count = kViewChunkSize - static_cast<uint32_t>(at % kViewChunkSize);
+      run = ViewBytes(image, at, count);
+      runStart = at;
+      runEnd = at + count;
+    }
+    // Plain commands up to the next checkpoint, the run's end or the source's, one byte each.
+    const uint64_t limit = std::min(
+        {runEnd, size, (at / kCheckpointStep + 1) * kCheckpointStep, start + kWindowSize + 1});
+    uint32_t command = 0;
+    while (at < limit && ((command = run[at - runStart]) < kTrackEnd || command > kPatternCall)) {
+      ++at;
+    }
+    if (at == limit) continue;
+    ++at;
     if (command == kGoto || command == kPatternCall) {
-      if (at + 4 > size) return answer(at, true);
+      if (at + 4 > size) return Answer(at, kPastEndBit);
       at += 4;
     }
-    if (command == kTrackEnd) return answer(at, false);
+    if (command == kTrackEnd) return Answer(at, 0);
   }
+}
+
+// The answer of FollowTrack, which every checkpoint the track passes learns.
+uint32_t TrackEnd(uint64_t start) {
+  uint32_t passed[kNoted];
+  uint32_t noted = 0;
+  uint32_t end = FollowTrack(start, passed, noted);
+  // A long track passes more checkpoints than were noted: those noted learn that it runs on to
+  // the last of them, and the walk is made again from there.
+  while (noted > kNoted) {
+    const uint32_t runsOn = Answer(uint64_t{passed[kNoted - 1]} * kCheckpointStep, kOpenBit);
+    for (uint32_t k = 0; k + 1 < kNoted; ++k) gGraph.checkpoints[passed[k]] = runsOn;
+    end = FollowTrack(start, passed, noted);
+  }
+  for (uint32_t k = 0; k < noted; ++k) gGraph.checkpoints[passed[k]] = end;
+  return end;
 }
 
 // Reads a header and measures its tracks.
@@ -160,10 +207,11 @@ void ReadHeader(Header& header) {
   header.stamp = 0;
   for (uint32_t t = 0; t < trackCount && !header.pastEnd; ++t) {
     const uint64_t start = FileOffset(WordAt(at + 8 + 4 * t));
-    const uint32_t end = FollowTrack(start, 0);
-    FollowTrack(start, end);
-    header.size += ((end & ~kPastEndBit) - 1) - start;
+    const uint32_t end = TrackEnd(start);
+    header.size += ((end & kOffsetBits) - 1) - start;
     header.pastEnd = (end & kPastEndBit) != 0;
+    // The copy of such a track leaves the window: nothing after it counts.
+    if ((end & kOpenBit) != 0) break;
   }
 }
 
@@ -187,7 +235,7 @@ uint32_t PlacedIndex(Placed (&placed)[kItems], IndexMap<kItems>& map, uint32_t a
   uint32_t& slot = map.Find(address, [&](uint32_t i) { return placed[i].address == address; });
   if (slot != 0) return slot - 1;
   if (map.count == kItems) return kMaxBlocks;
-  placed[map.count] = {address, 0, 0, 0};
+  placed[map.count] = {address, 0, 0, false};
   slot = ++map.count;
   return slot - 1;
 }
@@ -209,16 +257,35 @@ uint32_t ListIndex(uint32_t address, ListShape shape, uint32_t keyMap) {
   return slot - 1;
 }
 
+// The length word of the sample at the block's address, read once.
+uint32_t LengthWord(Placed& block) {
+  if (!block.lengthRead) block.lengthWord = WordAt(FileOffset(block.address) + 12);
+  block.lengthRead = true;
+  return block.lengthWord;
+}
+
+// What the copy of a sample at the block's address appends; any size past the window's is
+// too large alike.
+uint32_t SampleSize(Placed& block) {
+  const uint32_t lengthWord = LengthWord(block);
+  const uint32_t guard = (lengthWord & 0x80000000u) == 0 ? 1 : 0;
+  const uint64_t size = lengthWord == 0 ? 24 : 16 + uint64_t{SampleDataLength(lengthWord)} + guard;
+  return static_cast<uint32_t>(std::min<uint64_t>(size, kWindowSize + 1));
+}
+
 // Whether a block lies wholly inside the source, as the copy asks past a list's first invalid
 // entry.
 bool SourceHoldsBlock(uint32_t data, bool waveTable) {
+  Graph& graph = gGraph;
   if (!IsCartridgePointer(data)) return false;
   const uint64_t start = FileOffset(data);
-  const uint64_t size = gGraph.image->size();
+  const uint64_t size = graph.image->size;
   uint64_t length = 16;
   if (!waveTable) {
     if (start + length > size) return false;
-    const uint32_t lengthWord = WordAt(start + 12);
+    const uint32_t block = PlacedIndex(graph.blocks, graph.blockMap, data);
+    const uint32_t lengthWord =
+        block == kMaxBlocks ? WordAt(start + 12) : LengthWord(graph.blocks[block]);
     length += lengthWord == 0 ? 8 : SampleDataLength(lengthWord);
   }
   return start + length <= size;
@@ -226,7 +293,7 @@ bool SourceHoldsBlock(uint32_t data, bool waveTable) {
 
 // Appends a reference to the list's references unless the list already names that block: a
 // second reference to a block finds it placed.
-bool AddRef(ListNode& node, uint32_t ref, Placed* named) {
+bool AddRef(ListNode& node, Ref ref, Placed* named) {
   Graph& graph = gGraph;
   if (named != nullptr) {
     if (named->listStamp == node.refBegin + 1) return true;
@@ -242,7 +309,16 @@ bool AddRef(ListNode& node, uint32_t ref, Placed* named) {
 bool BuildList(ListNode& node) {
   Graph& graph = gGraph;
   InstrumentListEntries& list = graph.entries;
-  ReadInstrumentList(graph.reader, node.address, node.shape, node.keyMap, list);
+  // The copy's own reading of a list, on its bytes (and its key map's) copied out of the image.
+  std::copy_n(ViewBytes(*graph.image, FileOffset(node.address), kListSpan), kListSpan,
+              graph.listBytes);
+  uint32_t keyMap = 0;
+  if (node.shape == ListShape::kKeySplit && node.keyMap != 0) {
+    std::copy_n(ViewBytes(*graph.image, FileOffset(node.keyMap), kKeyMapSize), kKeyMapSize,
+                graph.listBytes + kListSpan);
+    keyMap = kCartridgeBase + kListSpan;
+  }
+  ReadInstrumentList(graph.reader, kCartridgeBase, node.shape, keyMap, list);
   node.size = kEntrySize * list.count;
   node.refBegin = graph.refCount;
   bool ok = true;
@@ -263,17 +339,21 @@ bool BuildList(ListNode& node) {
     if (waveTable || ((word0 & kNestedBits) == 0 && typeNumber == 0)) {
       const uint32_t block = PlacedIndex(graph.blocks, graph.blockMap, data);
       ok = block != kMaxBlocks &&
-           AddRef(node, (waveTable ? kWaveRef : kSampleRef) | block, &graph.blocks[block]);
+           AddRef(node, {block, waveTable ? kWaveTableSize : SampleSize(graph.blocks[block])},
+                  &graph.blocks[block]);
     } else if ((word0 & kNestedBits) != 0) {
       const bool split = (word0 & kKeyMapBit) != 0;
       const uint32_t nested =
           ListIndex(data, split ? ListShape::kKeySplit : ListShape::kDrumKit, third);
-      ok = nested != kMaxLists &&
-           AddRef(node, kListRef | nested, &graph.listAddresses[graph.lists[nested].addressIndex]);
-      if (ok && split && third == 0) ok = AddRef(node, kZeroKeyMap, nullptr);
+      if (nested != kMaxLists) {
+        const uint32_t address = graph.lists[nested].addressIndex;
+        ok = AddRef(node, {kListMarks + address, kListRef | nested}, &graph.listAddresses[address]);
+      }
+      ok = ok && nested != kMaxLists;
+      if (ok && split && third == 0) ok = AddRef(node, {kNeverMarked, kZeroKeyMap}, nullptr);
       if (ok && split && third != 0) {
         const uint32_t block = PlacedIndex(graph.blocks, graph.blockMap, third);
-        ok = block != kMaxBlocks && AddRef(node, kKeyMapRef | block, &graph.blocks[block]);
+        ok = block != kMaxBlocks && AddRef(node, {block, kKeyMapSize}, &graph.blocks[block]);
       }
     }
   }
@@ -310,37 +390,27 @@ bool TableFull(Walk& walk, uint32_t placed) {
 bool PlaceList(Walk& walk, uint32_t index) {
   Graph& graph = gGraph;
   ListNode& node = graph.lists[index];
-  Placed& address = graph.listAddresses[node.addressIndex];
-  if (address.stamp == graph.epoch) return true;
+  uint32_t& mark = graph.marks[kListMarks + node.addressIndex];
+  if (mark == graph.epoch) return true;
   if (TableFull(walk, walk.lists)) return false;
   if (!node.built && !BuildList(node)) {
     graph.full = true;
     return false;
   }
-  address.stamp = graph.epoch;
+  mark = graph.epoch;
   graph.placedLists[walk.lists++] = index;
   return Place(walk, node.size);
 }
 
-// Places what one reference names unless the copy has.
-bool PlaceRef(Walk& walk, uint32_t ref) {
+// Places what one reference names, which the copy has not placed.
+bool PlaceRef(Walk& walk, Ref ref) {
   Graph& graph = gGraph;
-  const uint32_t kind = ref & kKindMask;
-  if (kind == kListRef) return PlaceList(walk, ref & ~kKindMask);
-  if (ref == kZeroKeyMap) return !TableFull(walk, walk.blocks);
-  Placed& block = graph.blocks[ref & ~kKindMask];
-  if (block.stamp == graph.epoch) return true;
+  if ((ref.what & kListRef) != 0) return PlaceList(walk, ref.what & ~kListRef);
   if (TableFull(walk, walk.blocks)) return false;
-  block.stamp = graph.epoch;
+  if (ref.what == kZeroKeyMap) return true;
+  graph.marks[ref.mark] = graph.epoch;
   ++walk.blocks;
-  if (kind == kWaveRef) return Place(walk, kWaveTableSize);
-  if (kind == kKeyMapRef) return Place(walk, kKeyMapSize);
-  if (block.sampleSize == 0) {
-    const uint32_t lengthWord = WordAt(FileOffset(block.address) + 12);
-    const uint32_t guard = (lengthWord & 0x80000000u) == 0 ? 1 : 0;
-    block.sampleSize = lengthWord == 0 ? 24 : 16 + SampleDataLength(lengthWord) + guard;
-  }
-  return Place(walk, block.sampleSize);
+  return Place(walk, ref.what);
 }
 
 // Places the song headers, their lists and what those name, as the copy's four phases do.
@@ -380,7 +450,8 @@ bool WalkSongs(Walk& walk, const SongSelection* selection, uint32_t songCount) {
   for (uint32_t q = 0; q < walk.lists; ++q) {
     const ListNode& node = graph.lists[graph.placedLists[q]];
     for (uint32_t r = node.refBegin; r < node.refEnd; ++r) {
-      if (!PlaceRef(walk, graph.refs[r])) return false;
+      const Ref ref = graph.refs[r];
+      if (graph.marks[ref.mark] != graph.epoch && !PlaceRef(walk, ref)) return false;
     }
   }
   return true;
@@ -388,27 +459,29 @@ bool WalkSongs(Walk& walk, const SongSelection* selection, uint32_t songCount) {
 
 }  // namespace
 
-void StartBlockGraph(const ImageBytes& image, uint32_t listAddress) {
+void StartBlockGraph(ImageView& image, uint32_t listAddress) {
   Graph& graph = gGraph;
   graph.image = &image;
+  graph.file = image.file;
   graph.listAddress = listAddress;
   graph.full = false;
+  graph.haveBytes = false;
   graph.epoch = 0;
   graph.reader = TransferState{};
-  graph.reader.sourceBytes = image.data();
-  graph.reader.sourceSize = image.size();
+  graph.reader.sourceBytes = graph.listBytes;
+  graph.reader.sourceSize = sizeof graph.listBytes;
   std::fill(std::begin(graph.checkpoints), std::end(graph.checkpoints), 0u);
   graph.headerMap.Clear();
   graph.listMap.Clear();
   graph.listAddressMap.Clear();
   graph.blockMap.Clear();
   graph.refCount = 0;
+  std::fill(std::begin(graph.marks), std::end(graph.marks), 0u);
 }
 
-bool BlockGraphIsOn(const ImageBytes& image, uint32_t listAddress) {
+bool BlockGraphIsOn(const ImageView& image, uint32_t listAddress) {
   const Graph& graph = gGraph;
-  return graph.image == &image && graph.reader.sourceBytes == image.data() &&
-         graph.reader.sourceSize == image.size() && graph.listAddress == listAddress;
+  return graph.image == &image && graph.file == image.file && graph.listAddress == listAddress;
 }
 
 TransferResult MeasureWithGraph(const SongSelection* selection, uint32_t& byteCount) {
@@ -424,11 +497,18 @@ TransferResult MeasureWithGraph(const SongSelection* selection, uint32_t& byteCo
     }
   }
   ++graph.epoch;
+  graph.full = false;
   Walk walk{0, 0, 0, 0, TransferResult::kOk};
   const bool whole = WalkSongs(walk, selection, songCount);
   if (graph.full) {
-    return MeasureAudioData(graph.image->data(), graph.image->size(), graph.listAddress, selection,
-                            byteCount);
+    // Only crafted images fill the tables; the engine measures them in memory.
+    static ImageBytes bytes;
+    if (!graph.haveBytes && !ReadImage(graph.file, bytes)) {
+      graph.image->failed = true;
+      return TransferResult::kReadFailed;
+    }
+    graph.haveBytes = true;
+    return MeasureAudioData(bytes.data(), bytes.size(), graph.listAddress, selection, byteCount);
   }
   byteCount = static_cast<uint32_t>(std::min<uint64_t>(walk.cursor, kWindowSize));
   return whole ? TransferResult::kOk : walk.result;

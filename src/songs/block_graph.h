@@ -14,12 +14,13 @@
 
 // Binds the graph to the image (held by reference until the next call), whose song list is at
 // listAddress, and forgets the blocks of any image before.
-void StartBlockGraph(const ImageBytes& image, uint32_t listAddress);
+void StartBlockGraph(ImageView& image, uint32_t listAddress);
 
-// True when the graph was last started on these very bytes (not a copy) and list.
-bool BlockGraphIsOn(const ImageBytes& image, uint32_t listAddress);
+// True when the graph was last started on this view of the same stream, and this list.
+bool BlockGraphIsOn(const ImageView& image, uint32_t listAddress);
 
 // What a move of the selected songs appends from a multiple of 4 (every song of the list when
 // selection is null): the same result, and when kOk the same byte count, as MeasureAudioData on
-// the image. Allocates nothing; when the graph's tables are full it measures with the engine.
+// the image's bytes. Allocates nothing, unless the graph's tables are full: then it reads the
+// image into memory and measures with the engine.
 TransferResult MeasureWithGraph(const SongSelection* selection, uint32_t& byteCount);

@@ -42,8 +42,8 @@ struct Run {
   uint32_t copyOf[kMaxMoves];   // per move: its song's entry in the copy's list
   uint32_t headers[kMaxMoves];  // per entry of the copy's list: its song header's copy
   ReferenceList words;          // the words rewritten below the target's old end
-  ImageBytes sourceBytes;
-  ImageBytes targetBytes;
+  ImageView sourceView;         // read as needed, never whole
+  ImageView targetView;
 };
 Run gRun;
 
@@ -74,10 +74,12 @@ int List(std::FILE* image, const char* path) {
   uint64_t pointerOffset = 0;
   const uint32_t listAddress = LocateAudioData(image, &pointerOffset);
   if (listAddress == 0) return CloseAndFinish(image, kNotFound, kFailure);
-  if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kOpenInputError, kFailure);
-  if (!ReadSongTable(gRun.sourceBytes, listAddress, pointerOffset, true, table)) {
+  ImageView& view = gRun.sourceView;
+  if (!OpenImageView(view, image)) return CloseAndFinish(image, kOpenInputError, kFailure);
+  if (!ReadSongTable(view, listAddress, pointerOffset, true, table)) {
     return CloseAndFinish(image, kTooManySongs, kFailure);
   }
+  if (view.failed) return CloseAndFinish(image, kOpenInputError, kFailure);
   std::fclose(image);
   std::printf("Image File: %s\n", path);
   ShowSongList(table);
@@ -178,7 +180,7 @@ void ShowMoves(uint32_t sourceList) {
     const SongInfo& song = run.source.songs[move.source];
     one.songs[0] = move.source;
     uint32_t bytes = 0;
-    MeasureSongs(run.sourceBytes, sourceList, &one, bytes);
+    MeasureSongs(gRun.sourceView, sourceList, &one, bytes);
     std::printf("  song %u (%u %s, %u bytes) %s song %u, player %u", move.source, song.tracks,
                 Plural(song.tracks, "track", "tracks"), bytes,
                 move.added ? "is added as" : "replaces", move.place, move.player);
@@ -252,10 +254,13 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   uint64_t pointerOffset = 0;
   const uint32_t sourceList = LocateAudioData(source, &pointerOffset);
   if (sourceList == 0) return CloseAndFinish(source, kNotFound, kFailure);
-  if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kOpenInputError, kFailure);
-  if (!ReadSongTable(run.sourceBytes, sourceList, pointerOffset, false, run.source)) {
+  if (!OpenImageView(run.sourceView, source)) {
+    return CloseAndFinish(source, kOpenInputError, kFailure);
+  }
+  if (!ReadSongTable(run.sourceView, sourceList, pointerOffset, false, run.source)) {
     return CloseAndFinish(source, kTooManySongs, kFailure);
   }
+  if (run.sourceView.failed) return CloseAndFinish(source, kOpenInputError, kFailure);
   std::printf("Input File: %s\n", argv[1]);
   ShowSongList(run.source);
   std::puts("");
@@ -274,10 +279,11 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   if (destination.oldSize >= kWindowSize) return refuse(kWindowError);
   const uint32_t targetList = LocateAudioData(target, &pointerOffset);
   if (targetList == 0) return refuse(kTargetNotFound);
-  if (!ReadImage(target, run.targetBytes)) return refuse(kReadError);
-  if (!ReadSongTable(run.targetBytes, targetList, pointerOffset, false, run.target)) {
+  if (!OpenImageView(run.targetView, target)) return refuse(kReadError);
+  if (!ReadSongTable(run.targetView, targetList, pointerOffset, false, run.target)) {
     return refuse(kTooManySongs);
   }
+  if (run.targetView.failed) return refuse(kReadError);
   ShowSongList(run.target);
   ShowPlayers(run.target);
   std::puts("");
@@ -285,7 +291,8 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   char error[256];
   if (const char* line = ReadMoves(argc, argv, error, sizeof error)) return refuse(line);
   uint32_t bytes = 0;
-  const TransferResult measured = MeasureSongs(run.sourceBytes, sourceList, &run.selection, bytes);
+  const TransferResult measured = MeasureSongs(run.sourceView, sourceList, &run.selection, bytes);
+  if (run.sourceView.failed) return refuse(kOpenInputError);
   if (measured != TransferResult::kOk) return refuse(TransferErrorMessage(measured));
   const uint32_t base = AlignedBase(static_cast<uint32_t>(destination.oldSize) | kCartridgeBase);
   const uint32_t added = AddedCount();

@@ -10,6 +10,7 @@
 
 #include "image_builder.h"
 #include "songs/song_table.h"
+#include "support/streams.h"
 
 namespace {
 
@@ -29,8 +30,11 @@ std::pair<TransferResult, uint32_t> Engine(const Bytes& image, const SongSelecti
 
 // Every song alone, all of them, and each selection: the graph's measure equals the engine's.
 void ExpectEngineMeasures(const Bytes& image, const std::vector<std::vector<uint32_t>>& picks) {
+  std::FILE* file = StreamOf(image);
+  static ImageView view;
+  ASSERT_TRUE(OpenImageView(view, file));
   static SongTable table;
-  ASSERT_TRUE(ReadSongTable(image, kList, 0, true, table));
+  ASSERT_TRUE(ReadSongTable(view, kList, 0, true, table));
   static SongSelection selection;
   for (uint32_t k = 0; k < table.count; ++k) {
     SCOPED_TRACE(k);
@@ -44,9 +48,11 @@ void ExpectEngineMeasures(const Bytes& image, const std::vector<std::vector<uint
     selection.count = static_cast<uint32_t>(pick.size());
     std::copy(pick.begin(), pick.end(), selection.songs);
     uint32_t got = 0;
-    const TransferResult result = MeasureSongs(image, kList, &selection, got);
+    const TransferResult result = MeasureSongs(view, kList, &selection, got);
     EXPECT_EQ(Outcome(result, got), Engine(image, &selection));
   }
+  EXPECT_FALSE(view.failed);
+  std::fclose(file);
 }
 
 // Songs that share headers, lists and samples; a key-split list reached with two key maps, one
@@ -163,8 +169,12 @@ TEST(BlockGraph, SongsSharingAHeaderOfHugeTracksAreMeasuredOnce) {
   for (uint32_t t = 0; t < 255; ++t) tracks.push_back(0x08020000 + 3 * t);
   image.PutSongList(0x100, songs).PutSongHeader(0x100 + 8 * kMaxSongs + 16, 255, 0, tracks);
   image.PutBytes(0x20000, Bytes(kWaits, 0x81)).PutU8(0x20000 + kWaits, 0xB1);
+  std::FILE* file = StreamOf(image.bytes());
+  static ImageView view;
+  ASSERT_TRUE(OpenImageView(view, file));
   static SongTable table;
-  ASSERT_TRUE(ReadSongTable(image.bytes(), kList, 0, true, table));
+  ASSERT_TRUE(ReadSongTable(view, kList, 0, true, table));
+  std::fclose(file);
   ASSERT_EQ(table.count, kMaxSongs);
   for (uint32_t k = 0; k < table.count; ++k) {
     ASSERT_EQ(table.songs[k].copy, TransferResult::kOutputTooLarge) << k;
