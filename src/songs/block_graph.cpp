@@ -64,6 +64,10 @@ struct ListNode {
   uint32_t size;
   uint32_t refBegin;
   uint32_t refEnd;
+  // What a song's list leads to when it is the only header's: kOk or kTooManyBlocks, the bytes
+  // from the list's start (to where the tables filled); kOutputTooLarge while not known.
+  TransferResult alone;
+  uint64_t aloneBytes;
 };
 
 // An address placed by the copy in one of its tables, with the walk's marks.
@@ -252,7 +256,8 @@ uint32_t ListIndex(uint32_t address, ListShape shape, uint32_t keyMap) {
   if (slot != 0) return slot - 1;
   const uint32_t addressIndex = PlacedIndex(graph.listAddresses, graph.listAddressMap, address);
   if (graph.listMap.count == kMaxLists || addressIndex == kMaxBlocks) return kMaxLists;
-  graph.lists[graph.listMap.count] = {address, keyMap, shape, false, addressIndex, 0, 0, 0};
+  graph.lists[graph.listMap.count] = {
+      address, keyMap, shape, false, addressIndex, 0, 0, 0, TransferResult::kOutputTooLarge, 0};
   slot = ++graph.listMap.count;
   return slot - 1;
 }
@@ -413,10 +418,9 @@ bool PlaceRef(Walk& walk, Ref ref) {
   return Place(walk, ref.what);
 }
 
-// Places the song headers, their lists and what those name, as the copy's four phases do.
-bool WalkSongs(Walk& walk, const SongSelection* selection, uint32_t songCount) {
+// Places the song headers as the copy's second phase does.
+bool WalkHeaders(Walk& walk, const SongSelection* selection, uint32_t songCount) {
   Graph& graph = gGraph;
-  if (!Place(walk, 8 * (uint64_t{songCount} + 1))) return false;
   for (uint32_t i = 0; i < songCount; ++i) {
     const uint32_t song = selection == nullptr ? i : selection->songs[i];
     const uint32_t address = WordAt(FileOffset(graph.listAddress + 8 * song));
@@ -439,6 +443,12 @@ bool WalkSongs(Walk& walk, const SongSelection* selection, uint32_t songCount) {
     }
     if (!Place(walk, header.size)) return false;
   }
+  return true;
+}
+
+// Places the headers' lists and what those name, as the copy's last two phases do.
+bool WalkLists(Walk& walk) {
+  Graph& graph = gGraph;
   for (uint32_t j = 0; j < walk.headers; ++j) {
     const uint32_t list = graph.headers[graph.placedHeaders[j]].list;
     if (!IsCartridgePointer(list)) continue;
@@ -455,6 +465,33 @@ bool WalkSongs(Walk& walk, const SongSelection* selection, uint32_t songCount) {
     }
   }
   return true;
+}
+
+// Places the song headers, their lists and what those name, as the copy's four phases do. With
+// one header, what its list leads to depends on the list alone, and is kept with it: the bytes
+// from the list's start on, or where the relocation tables filled up.
+bool WalkSongs(Walk& walk, const SongSelection* selection, uint32_t songCount) {
+  Graph& graph = gGraph;
+  if (!Place(walk, 8 * (uint64_t{songCount} + 1))) return false;
+  if (!WalkHeaders(walk, selection, songCount)) return false;
+  const uint32_t list = walk.headers == 1 ? graph.headers[graph.placedHeaders[0]].list : 0;
+  if (!IsCartridgePointer(list)) return WalkLists(walk);
+  const uint32_t index = ListIndex(list, ListShape::kPlain, 0);
+  if (index == kMaxLists) return !(graph.full = true);
+  ListNode& node = graph.lists[index];
+  const uint64_t start = (walk.cursor + 3) / 4 * 4;
+  if (node.alone != TransferResult::kOutputTooLarge) {
+    walk.cursor = start + node.aloneBytes;
+    walk.result = walk.cursor > kWindowSize ? TransferResult::kOutputTooLarge : node.alone;
+    return walk.result == TransferResult::kOk;
+  }
+  const bool whole = WalkLists(walk);
+  // A walk that ran out of the window does not show where the rest would end.
+  if (!graph.full && walk.result != TransferResult::kOutputTooLarge) {
+    node.alone = walk.result;
+    node.aloneBytes = walk.cursor - start;
+  }
+  return whole;
 }
 
 }  // namespace

@@ -100,11 +100,13 @@ Bytes SharedBlocks() {
 }
 
 // Drum kits of 128 entries, each naming samples of its own: eight kits fill a relocation table
-// with 1024 samples, and one sample more is one block too many.
+// with 1024 samples, and one sample more is one block too many, for two songs of that list.
 Bytes ManySamples() {
   ImageBuilder image(0x100000);
-  image.PutSongList(0x100, {{0x08000200, 0}, {0x08000240, 0}, {0x08000280, 0}});
+  image.PutSongList(0x100, {{0x08000200, 0}, {0x08000240, 0}, {0x08000280, 0}, {0x080002C0, 0}});
   image.PutSongHeader(0x200, 0x00000000, 0x08001000, {});
+  image.PutSongHeader(0x2C0, 0x00000001, 0x08001000, {0x08000300});
+  image.PutTrack(0x300, {0xBC, 0x10, 0xB1});
   image.PutSongHeader(0x240, 0x00000000, 0x08001200, {});
   image.PutSongHeader(0x280, 0x00000000, 0x08001300, {});
   std::vector<InstrumentEntry> kits;
