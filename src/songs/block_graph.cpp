@@ -507,7 +507,9 @@ void StartBlockGraph(ImageView& image, uint32_t listAddress) {
   graph.reader = TransferState{};
   graph.reader.sourceBytes = graph.listBytes;
   graph.reader.sourceSize = sizeof graph.listBytes;
-  std::fill(std::begin(graph.checkpoints), std::end(graph.checkpoints), 0u);
+  // A track is followed no further than the image's end.
+  std::fill_n(graph.checkpoints, std::min<uint64_t>(kCheckpoints, image.size / kCheckpointStep + 1),
+              0u);
   graph.headerMap.Clear();
   graph.listMap.Clear();
   graph.listAddressMap.Clear();
