@@ -22,10 +22,14 @@ inline constexpr uint32_t kEntrySize = 12;
 inline constexpr uint32_t kMaxTracks = 255;
 
 // Source address -> output address of each block placed; a source address of 0 marks a free
-// slot, and slots fill strictly from the front.
+// slot, and slots fill strictly from the front. The index finds a placed address's slot: slot + 1
+// at the place its address hashes to or the first one after it that is not taken (0: none).
+inline constexpr uint32_t kIndexSlots = 2 * kTableSlots;
 struct RelocationTable {
   uint32_t sourceAddress[kTableSlots];
   uint32_t outputAddress[kTableSlots];
+  uint32_t count;  // slots taken
+  uint16_t index[kIndexSlots];
 };
 
 // Output bytes behind the cursor held in memory while their pointer slots are filled in, then
