@@ -101,6 +101,7 @@ struct IndexMap {
 struct Graph {
   ImageView* image;
   std::FILE* file;
+  uint32_t serial;  // the opening of the view the graph was built on
   uint32_t listAddress;
   bool full;       // this measure needs more than the tables hold
   bool haveBytes;  // the image has been read into memory for the engine
@@ -500,6 +501,7 @@ void StartBlockGraph(ImageView& image, uint32_t listAddress) {
   Graph& graph = gGraph;
   graph.image = &image;
   graph.file = image.file;
+  graph.serial = image.serial;
   graph.listAddress = listAddress;
   graph.full = false;
   graph.haveBytes = false;
@@ -520,7 +522,7 @@ void StartBlockGraph(ImageView& image, uint32_t listAddress) {
 
 bool BlockGraphIsOn(const ImageView& image, uint32_t listAddress) {
   const Graph& graph = gGraph;
-  return graph.image == &image && graph.file == image.file && graph.listAddress == listAddress;
+  return graph.image == &image && graph.serial == image.serial && graph.listAddress == listAddress;
 }
 
 TransferResult MeasureWithGraph(const SongSelection* selection, uint32_t& byteCount) {

@@ -16,7 +16,7 @@
 // listAddress, and forgets the blocks of any image before.
 void StartBlockGraph(ImageView& image, uint32_t listAddress);
 
-// True when the graph was last started on this view of the same stream, and this list.
+// True when the graph was last started on this opening of this view, and this list.
 bool BlockGraphIsOn(const ImageView& image, uint32_t listAddress);
 
 // What a move of the selected songs appends from a multiple of 4 (every song of the list when

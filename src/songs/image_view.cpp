@@ -10,6 +10,7 @@
 namespace {
 
 constexpr uint64_t kNoChunk = UINT64_MAX;
+uint32_t gOpenings = 0;
 
 // The chunk that starts at start, read on a miss.
 const uint8_t* Chunk(ImageView& view, uint64_t start) {
@@ -32,6 +33,7 @@ const uint8_t* Chunk(ImageView& view, uint64_t start) {
 bool OpenImageView(ImageView& view, std::FILE* file) {
   view.file = file;
   view.failed = false;
+  view.serial = ++gOpenings;
   std::fill(std::begin(view.chunkStart), std::end(view.chunkStart), kNoChunk);
   const int64_t size = StreamSize(file);
   view.size = size < 0 ? 0 : static_cast<uint64_t>(size);

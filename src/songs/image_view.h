@@ -12,8 +12,9 @@ inline constexpr uint32_t kViewSpan = 4096;  // the most bytes one call hands ou
 
 struct ImageView {
   std::FILE* file;
-  uint64_t size;  // the file's size when the view was opened
-  bool failed;    // a seek or read failed: the bytes handed out since may be wrong
+  uint64_t size;    // the file's size when the view was opened
+  bool failed;      // a seek or read failed: the bytes handed out since may be wrong
+  uint32_t serial;  // tells one opening of a view from every other in the process
   uint64_t chunkStart[kViewChunks];
   uint8_t chunks[kViewChunks][kViewChunkSize];
   uint8_t scratch[kViewSpan];
