@@ -56,11 +56,15 @@ bool CopySongHeader(TransferState& state, uint32_t header) {
   for (uint32_t i = 0; i <= trackCount; ++i) {
     if (!AppendU32(state, 0)) return false;
   }
+  // The track pointers are read at once, so the tracks' copies follow one another in the source
+  // without a seek back to the header between them.
+  uint32_t tracks[kMaxTracks];
+  SeekSource(state, header + 8);
+  for (uint32_t t = 0; t < trackCount; ++t) tracks[t] = ReadSourceU32(state);
   // The track slots are filled in memory as each track's copy begins, and written at the end.
   OpenSlotBuffer(state, output + 8, nullptr, 4 * trackCount);
   for (uint32_t t = 0; t < trackCount; ++t) {
-    SeekSource(state, header + 8 + 4 * t);
-    const uint32_t track = ReadSourceU32(state);
+    const uint32_t track = tracks[t];
     const uint32_t trackOutput = state.OutputCursor;
     WriteSlot(state, FileOffset(output + 8 + 4 * t), trackOutput);
     SeekSource(state, track);
