@@ -206,6 +206,17 @@ uint32_t ReadSourceU32(TransferState& state) {
   return value;
 }
 
+uint32_t SampleLengthWord(TransferState& state, uint32_t address) {
+  const uint32_t k = (address * 0x9E3779B1u) >> 22;
+  static_assert(kLengthWords == 1u << (32 - 22), "the hash covers the kept words");
+  if (address != 0 && state.lengthAddress[k] == address) return state.lengthWord[k];
+  SeekSource(state, address + 12);
+  const uint32_t word = ReadSourceU32(state);
+  state.lengthAddress[k] = address;
+  state.lengthWord[k] = word;
+  return word;
+}
+
 namespace {
 
 // A failed seek is a failed write: nothing is written where the stream happens to stand.

@@ -47,6 +47,9 @@ struct SlotBuffer {
 // a drum kit, or a key-split list (see the instrument list unit).
 enum class ListShape : uint8_t { kPlain, kDrumKit, kKeySplit };
 
+// Sample length words kept by header address, a power of 2.
+inline constexpr uint32_t kLengthWords = 1024;
+
 // All state of one transfer, owned by the call.
 struct TransferState {
   std::FILE* source;
@@ -72,6 +75,10 @@ struct TransferState {
   bool sourceStreamKnown;
   bool destinationAtCursor;  // the destination stream stands at the OutputCursor
   SlotBuffer slots;
+  // Length words read to learn whether a sample lies in the source, by its header's address (0:
+  // none): the walk asks about the same samples again and again, each a seek away.
+  uint32_t lengthAddress[kLengthWords];
+  uint32_t lengthWord[kLengthWords];
 };
 
 enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
@@ -91,6 +98,10 @@ uint32_t SongEntryAddress(const TransferState& state, uint32_t i);
 // that fails records kReadFailed.
 void SeekSource(TransferState& state, uint32_t address);
 uint32_t ReadSourceU32(TransferState& state);
+
+// The length word (the fourth word) of the sample header at address, read once per address and
+// kept; leaves the source position unspecified.
+uint32_t SampleLengthWord(TransferState& state, uint32_t address);
 
 // One byte; tracks are copied a byte at a time, so this one is inline.
 inline uint32_t ReadSourceU8(TransferState& state) {
