@@ -1,13 +1,13 @@
-// An image read through a few cached 64 KiB chunks of it: a listing or a move reads song lists,
-// headers, tracks, instrument lists and the headers of samples, a small part of an image scattered
-// over it, and never the samples' data, so it need not hold the whole image in memory.
+// An image read through a few hundred cached 8 KiB chunks of it: a listing or a move reads song
+// lists, headers, tracks, instrument lists and the headers of samples, a small part of an image
+// scattered over it, and never the samples' data, so it need not hold the whole image in memory.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 
-inline constexpr uint32_t kViewChunkSize = 1 << 16;
-inline constexpr uint32_t kViewChunks = 32;
+inline constexpr uint32_t kViewChunkSize = 1 << 13;
+inline constexpr uint32_t kViewChunks = 256;
 inline constexpr uint32_t kViewSpan = 4096;  // the most bytes one call hands out
 
 struct ImageView {
@@ -24,7 +24,7 @@ struct ImageView {
 bool OpenImageView(ImageView& view, std::FILE* file);
 
 // count bytes from file offset offset, zeros past the image's end, valid until the next call: at
-// most kViewSpan, or up to the end of the 64 KiB chunk that holds offset.
+// most kViewSpan, or up to the end of the chunk that holds offset.
 const uint8_t* ViewBytes(ImageView& view, uint64_t offset, uint32_t count);
 
 // The little-endian word at a file offset; bytes past the end read as 0.
