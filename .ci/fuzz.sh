@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90), then
 # sonvault-point's reference search and sonvault-songs' reading and measures in memory
-# (FUZZ_SECONDS_PROGRAMS each, default 20), with libFuzzer, AddressSanitizer and UBSan; fails on
+# (FUZZ_SECONDS_PROGRAMS each, default 15), with libFuzzer, AddressSanitizer and UBSan; fails on
 # any crash, leak, timeout, memory blow-up or broken promise, printing the input that caused it
 # whole and keeping it in build-fuzz-ci/crashes/. The seeds are the demo image and the images and
 # banks of the whole-run test cases. Needs clang++ and its fuzzer runtime, which it installs when
@@ -9,7 +9,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
-programSeconds="${FUZZ_SECONDS_PROGRAMS:-20}"
+programSeconds="${FUZZ_SECONDS_PROGRAMS:-15}"
 targets=(fuzz_transfer fuzz_references fuzz_songs)
 
 can_fuzz() {
