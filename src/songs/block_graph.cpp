@@ -151,6 +151,8 @@ uint32_t FollowTrack(uint64_t start, uint32_t (&passed)[kNoted], uint32_t& noted
   noted = 0;
   for (uint64_t at = start;;) {
     if (at - start > kWindowSize) return Answer(at, kOpenBit);
+    // Checkpoints past the image's end are not this image's.
+    if (at >= size) return Answer(at, kPastEndBit);
     if (at % kCheckpointStep == 0 && at < kWindowSize) {
       const uint32_t checkpoint = static_cast<uint32_t>(at / kCheckpointStep);
       const uint32_t known = gGraph.checkpoints[checkpoint];
@@ -162,7 +164,6 @@ uint32_t FollowTrack(uint64_t start, uint32_t (&passed)[kNoted], uint32_t& noted
         continue;
       }
     }
-    if (at >= size) return Answer(at, kPastEndBit);
     if (at >= runEnd) {
       const uint32_t count = kViewChunkSize - static_cast<uint32_t>(at % kViewChunkSize);
       run = ViewBytes(image, at, count);

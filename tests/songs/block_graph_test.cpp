@@ -183,3 +183,28 @@ TEST(BlockGraph, SongsSharingAHeaderOfHugeTracksAreMeasuredOnce) {
   }
   EXPECT_EQ(table.allCopy, TransferResult::kOutputTooLarge);
 }
+
+// A track that starts past the image's end was answered from the checkpoint an earlier, longer
+// image had left there, and measured as whole.
+TEST(BlockGraph, ATrackPastTheImageEndIsNotAnsweredFromAnEarlierImage) {
+  ImageBuilder longer(0x2000);
+  longer.PutSongList(0x100, {{0x08000200, 0}}).PutSongHeader(0x200, 1, 0, {0x08001000});
+  longer.PutBytes(0x1000, Bytes(0x100, 0x81)).PutU8(0x1100, 0xB1);
+  ImageBuilder shorter(0x400);
+  shorter.PutSongList(0x100, {{0x08000200, 0}}).PutSongHeader(0x200, 1, 0, {0x08001000});
+  const struct {
+    const Bytes& image;
+    TransferResult want;
+  } rows[] = {{longer.bytes(), TransferResult::kOk},
+              {shorter.bytes(), TransferResult::kTrackPastEnd}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.image.size());
+    std::FILE* file = StreamOf(row.image);
+    static ImageView view;
+    ASSERT_TRUE(OpenImageView(view, file));
+    static SongTable table;
+    ASSERT_TRUE(ReadSongTable(view, kList, 0, true, table));
+    EXPECT_EQ(table.songs[0].copy, row.want);
+    std::fclose(file);
+  }
+}
