@@ -126,6 +126,29 @@ Bytes ManySamples() {
   return image.bytes();
 }
 
+// 130 songs, each with a list of 128 samples of its own: more distinct blocks than the graph
+// holds, so the last songs are measured by the engine.
+Bytes MoreBlocksThanTheGraphHolds() {
+  constexpr uint32_t kSongs = 130;
+  ImageBuilder image(0x10000 + kSongs * 128 * 0x18);
+  std::vector<SongEntry> songs;
+  for (uint32_t k = 0; k < kSongs; ++k) {
+    const uint32_t header = 0x800 + 8 * k;
+    const uint32_t list = 0x1000 + k * 128 * 12;
+    songs.push_back({0x08000000 + header, 0});
+    image.PutSongHeader(header, 0, 0x08000000 + list, {});
+    std::vector<InstrumentEntry> entries;
+    for (uint32_t e = 0; e < 128; ++e) {
+      const uint32_t sample = 0x70000 + (k * 128 + e) * 0x18;
+      entries.push_back({0x3C00, 0x08000000 + sample, 0});
+      image.PutSample(sample, 3, Pattern(4, 6));
+    }
+    image.PutInstrumentList(list, entries);
+  }
+  image.PutSongList(0x100, songs);
+  return image.bytes();
+}
+
 // A megabyte of waits with an end byte, tracks that start inside it, and one with no end.
 Bytes LongTracks() {
   constexpr uint32_t kWaits = 0x100000;
@@ -154,6 +177,7 @@ TEST(BlockGraph, MeasuresAsTheEngineDoes) {
       {"shared blocks", SharedBlocks(), {{3, 0}, {4, 1, 4}, {2, 0}, {5, 3}, {6}, {1, 3, 4, 0}}},
       {"more blocks than a table holds", ManySamples(), {{1, 0}, {1}}},
       {"long tracks", LongTracks(), {{2, 1}, {1, 0}}},
+      {"more blocks than the graph holds", MoreBlocksThanTheGraphHolds(), {{129, 0}, {3, 128}}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
