@@ -5,25 +5,18 @@
 
 #include "image/address.h"
 #include "image/stream_io.h"
+#include "songs/track_copies.h"
 #include "transfer/frame.h"
 #include "transfer/instrument_lists.h"
 
 namespace {
 
-constexpr uint32_t kTrackEnd = 0xB1;
-constexpr uint32_t kGoto = 0xB2;
-constexpr uint32_t kPatternCall = 0xB3;
 constexpr uint32_t kWaveTableType = 3;
 constexpr uint32_t kNestedBits = 0xC0;
 constexpr uint32_t kKeyMapBit = 0x40;
 constexpr uint32_t kKeyMapSize = 128;
 constexpr uint32_t kWaveTableSize = 16;
 
-constexpr uint32_t kCheckpointStep = 256;
-constexpr uint32_t kCheckpoints = kWindowSize / kCheckpointStep;
-constexpr uint32_t kPastEndBit = 0x80000000u;
-constexpr uint32_t kOpenBit = 0x40000000u;
-constexpr uint32_t kOffsetBits = 0x3FFFFFFFu;
 constexpr uint32_t kListSpan = kMaxSplitEntries * kEntrySize;
 
 // The graph's capacities; past them a measure falls back to the engine.
@@ -109,7 +102,6 @@ struct Graph {
   TransferState reader;                        // reads lists as the copy does, from listBytes
   uint8_t listBytes[kListSpan + kKeyMapSize];  // a list's bytes, then its key map's
   InstrumentListEntries entries;
-  uint32_t checkpoints[kCheckpoints];  // per 256th offset: end of a track through it, + 1
   Header headers[kMaxHeaders];
   IndexMap<kMaxHeaders> headerMap;
   ListNode lists[kMaxLists];
@@ -134,75 +126,6 @@ uint32_t SampleDataLength(uint32_t lengthWord) {
   return (0x80000001u - (lengthWord & 0x7FFFFFFFu)) >> 1;
 }
 
-// Follows a track from file offset start as the copy reads it. The answer is the offset after the
-// last byte copied, + 1: with kPastEndBit where the copy finds the source's end, with kOpenBit
-// where the track has run on for a whole window's length (the copy stops on the window first).
-// A checkpoint that knows the track runs on from it to an offset lets the walk go on from there.
-// The checkpoints passed are noted in passed (up to kNoted of them, their count in noted).
-constexpr uint32_t kNoted = 64;
-uint32_t Answer(uint64_t end, uint32_t bit) { return static_cast<uint32_t>(end + 1) | bit; }
-
-uint32_t FollowTrack(uint64_t start, uint32_t (&passed)[kNoted], uint32_t& noted) {
-  ImageView& image = *gGraph.image;
-  const uint64_t size = image.size;
-  const uint8_t* run = nullptr;  // the bytes from runStart up to runEnd
-  uint64_t runStart = 0;
-  uint64_t runEnd = 0;
-  noted = 0;
-  for (uint64_t at = start;;) {
-    if (at - start > kWindowSize) return Answer(at, kOpenBit);
-    // Checkpoints past the image's end are not this image's.
-    if (at >= size) return Answer(at, kPastEndBit);
-    if (at % kCheckpointStep == 0 && at < kWindowSize) {
-      const uint32_t checkpoint = static_cast<uint32_t>(at / kCheckpointStep);
-      const uint32_t known = gGraph.checkpoints[checkpoint];
-      if (known != 0 && (known & kOpenBit) == 0) return known;
-      if (noted < kNoted) passed[noted] = checkpoint;
-      ++noted;
-      if (known != 0) {
-        at = (known & kOffsetBits) - 1;
-        continue;
-      }
-    }
-    if (at >= runEnd) {
-      const uint32_t count = kViewChunkSize - static_cast<uint32_t>(at % kViewChunkSize);
-      run = ViewBytes(image, at, count);
-      runStart = at;
-      runEnd = at + count;
-    }
-    // Plain commands up to the next checkpoint, the run's end or the source's, one byte each.
-    const uint64_t limit = std::min(
-        {runEnd, size, (at / kCheckpointStep + 1) * kCheckpointStep, start + kWindowSize + 1});
-    uint32_t command = 0;
-    while (at < limit && ((command = run[at - runStart]) < kTrackEnd || command > kPatternCall)) {
-      ++at;
-    }
-    if (at == limit) continue;
-    ++at;
-    if (command == kGoto || command == kPatternCall) {
-      if (at + 4 > size) return Answer(at, kPastEndBit);
-      at += 4;
-    }
-    if (command == kTrackEnd) return Answer(at, 0);
-  }
-}
-
-// The answer of FollowTrack, which every checkpoint the track passes learns.
-uint32_t TrackEnd(uint64_t start) {
-  uint32_t passed[kNoted];
-  uint32_t noted = 0;
-  uint32_t end = FollowTrack(start, passed, noted);
-  // A long track passes more checkpoints than were noted: those noted learn that it runs on to
-  // the last of them, and the walk is made again from there.
-  while (noted > kNoted) {
-    const uint32_t runsOn = Answer(uint64_t{passed[kNoted - 1]} * kCheckpointStep, kOpenBit);
-    for (uint32_t k = 0; k + 1 < kNoted; ++k) gGraph.checkpoints[passed[k]] = runsOn;
-    end = FollowTrack(start, passed, noted);
-  }
-  for (uint32_t k = 0; k < noted; ++k) gGraph.checkpoints[passed[k]] = end;
-  return end;
-}
-
 // Reads a header and measures its tracks.
 void ReadHeader(Header& header) {
   const uint64_t at = FileOffset(header.address);
@@ -213,11 +136,11 @@ void ReadHeader(Header& header) {
   header.stamp = 0;
   for (uint32_t t = 0; t < trackCount && !header.pastEnd; ++t) {
     const uint64_t start = FileOffset(WordAt(at + 8 + 4 * t));
-    const uint32_t end = TrackEnd(start);
-    header.size += ((end & kOffsetBits) - 1) - start;
-    header.pastEnd = (end & kPastEndBit) != 0;
+    const TrackCopy copy = FollowTrack(*gGraph.image, start);
+    header.size += copy.length;
+    header.pastEnd = copy.pastEnd;
     // The copy of such a track leaves the window: nothing after it counts.
-    if ((end & kOpenBit) != 0) break;
+    if (copy.runsOn) break;
   }
 }
 
@@ -510,9 +433,7 @@ void StartBlockGraph(ImageView& image, uint32_t listAddress) {
   graph.reader = TransferState{};
   graph.reader.sourceBytes = graph.listBytes;
   graph.reader.sourceSize = sizeof graph.listBytes;
-  // A track is followed no further than the image's end.
-  std::fill_n(graph.checkpoints, std::min<uint64_t>(kCheckpoints, image.size / kCheckpointStep + 1),
-              0u);
+  StartTrackCopies(image);
   graph.headerMap.Clear();
   graph.listMap.Clear();
   graph.listAddressMap.Clear();

@@ -3,8 +3,7 @@
 // tracks, then instrument lists, then what the lists name (samples, wave tables, key maps and
 // nested lists). So a song's bytes are the sum over the distinct blocks it reaches, in the order
 // the copy meets them; the graph keeps each header's size and each list's entries as the blocks
-// they lead to, and a measure walks those instead of the source's bytes. A track's end is kept at
-// every 256th byte its scan passes, so tracks that run into one another are scanned once.
+// they lead to, and a measure walks those instead of the source's bytes.
 #pragma once
 
 #include <cstdint>
