@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90), and
-# the song renderer for a short one (RENDER_FUZZ_SECONDS, default 25), with
+# Fuzzes the locator and the whole transfer for a bounded time (FUZZ_SECONDS, default 90), then
+# the song renderer (RENDER_FUZZ_SECONDS, default 25), sonvault-point's reference search and
+# sonvault-songs' reading and measures in memory (FUZZ_SECONDS_PROGRAMS each, default 15), with
 # libFuzzer, AddressSanitizer and UBSan; fails on any crash, leak, timeout, memory blow-up or
 # broken promise, printing the input that caused it whole and keeping it in
 # build-fuzz-ci/crashes/. The seeds are the demo image and the images and banks of the whole-run
@@ -8,7 +9,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${FUZZ_SECONDS:-90}"
-render_seconds="${RENDER_FUZZ_SECONDS:-25}"
+renderSeconds="${RENDER_FUZZ_SECONDS:-25}"
+programSeconds="${FUZZ_SECONDS_PROGRAMS:-15}"
+targets=(fuzz_transfer fuzz_render fuzz_references fuzz_songs)
 
 can_fuzz() {
   local probe
@@ -30,7 +33,7 @@ fi
 build=build-fuzz-ci
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DSONVAULT_FUZZ=ON -DSONVAULT_TESTS=OFF -DSONVAULT_WERROR=ON >/dev/null
-cmake --build "$build" -j2 --target fuzz_transfer fuzz_render
+cmake --build "$build" -j2 --target "${targets[@]}"
 
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
@@ -49,12 +52,17 @@ for header in 00030000 40030000 60030000 80030000; do
   { printf '%b' "$(echo "$header" | sed 's/../\\x&/g')"; tail -c +5 "$tune"; } \
     >"$work/seeds/fuzz_render/tune-$header.gba"
 done
+# The programs' targets start from the transfer's images.
+for target in fuzz_references fuzz_songs; do
+  cp -r "$work/seeds/fuzz_transfer" "$work/seeds/$target"
+done
 
 summary=()
-for target in fuzz_transfer fuzz_render; do
-  time="$seconds"
-  [ "$target" = fuzz_render ] && time="$render_seconds"
-  echo "== $target for ${time}s"
+for target in "${targets[@]}"; do
+  limit=$programSeconds
+  [ "$target" = fuzz_transfer ] && limit=$seconds
+  [ "$target" = fuzz_render ] && limit=$renderSeconds
+  echo "== $target for ${limit}s"
   # The inputs that broke a run stay here after the script ends (the corpus goes with $work).
   crashes="$PWD/$build/crashes/$target"
   rm -rf "$crashes"
@@ -62,7 +70,7 @@ for target in fuzz_transfer fuzz_render; do
   log="$work/$target.log"
   if ! ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
     "$build/fuzz/$target" "$work/corpus/$target" "$work/seeds/$target" \
-    -dict=fuzz/sonvault.dict -max_total_time="$time" -timeout=10 -rss_limit_mb=512 \
+    -dict=fuzz/sonvault.dict -max_total_time="$limit" -timeout=10 -rss_limit_mb=512 \
     -print_final_stats=1 -artifact_prefix="$crashes/" >"$log" 2>&1; then
     tail -n 60 "$log"
     for input in "$crashes"/*; do

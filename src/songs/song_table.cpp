@@ -5,6 +5,7 @@
 #include "image/address.h"
 #include "image/platform.h"
 #include "image/stream_io.h"
+#include "songs/block_graph.h"
 
 namespace {
 
@@ -13,12 +14,12 @@ constexpr uint32_t kPlayerSize = 12;
 bool IsRamPointer(uint32_t word) { return (word >> 24) == 0x02 || (word >> 24) == 0x03; }
 
 // The word at a cartridge address; 0 past the end of the image.
-uint32_t WordAt(const ImageBytes& image, uint32_t address) {
+uint32_t WordAt(ImageView& image, uint32_t address) {
   const uint64_t at = FileOffset(address);
-  return at + 4 <= image.size() ? LoadU32(image.data() + at) : 0;
+  return at + 4 <= image.size ? ViewU32(image, at) : 0;
 }
 
-void ReadPlayers(const ImageBytes& image, uint64_t pointerOffset, SongTable& table) {
+void ReadPlayers(ImageView& image, uint64_t pointerOffset, SongTable& table) {
   table.playerTable = 0;
   table.playerCount = 0;
   table.isBank = pointerOffset == 0;
@@ -45,13 +46,14 @@ bool ReadImage(std::FILE* file, ImageBytes& bytes) {
   return std::fread(bytes.data(), 1, bytes.size(), file) == bytes.size();
 }
 
-TransferResult MeasureSongs(const ImageBytes& image, uint32_t listAddress,
-                            const SongSelection* selection, uint32_t& byteCount) {
-  return MeasureAudioData(image.data(), image.size(), listAddress, selection, byteCount);
+TransferResult MeasureSongs(ImageView& image, uint32_t listAddress, const SongSelection* selection,
+                            uint32_t& byteCount) {
+  if (!BlockGraphIsOn(image, listAddress)) StartBlockGraph(image, listAddress);
+  return MeasureWithGraph(selection, byteCount);
 }
 
-bool ReadSongTable(const ImageBytes& image, uint32_t listAddress, uint64_t pointerOffset,
-                   bool measure, SongTable& table) {
+bool ReadSongTable(ImageView& image, uint32_t listAddress, uint64_t pointerOffset, bool measure,
+                   SongTable& table) {
   table.listAddress = listAddress;
   table.count = 0;
   for (;; ++table.count) {
@@ -76,13 +78,20 @@ bool ReadSongTable(const ImageBytes& image, uint32_t listAddress, uint64_t point
   }
   ReadPlayers(image, pointerOffset, table);
   if (!measure) return true;
+  StartBlockGraph(image, listAddress);
   static SongSelection one;
   one.count = 1;
   for (uint32_t k = 0; k < table.count; ++k) {
-    one.songs[0] = k;
     SongInfo& song = table.songs[k];
-    song.copy = MeasureSongs(image, listAddress, &one, song.bytes);
+    // A song measured alone appends what its header leads to, whatever its entry's other word.
+    if (song.sharesWith != k) {
+      song.copy = table.songs[song.sharesWith].copy;
+      song.bytes = table.songs[song.sharesWith].bytes;
+      continue;
+    }
+    one.songs[0] = k;
+    song.copy = MeasureWithGraph(&one, song.bytes);
   }
-  table.allCopy = MeasureSongs(image, listAddress, nullptr, table.allBytes);
+  table.allCopy = MeasureWithGraph(nullptr, table.allBytes);
   return true;
 }

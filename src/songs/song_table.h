@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "songs/image_view.h"
 #include "transfer/transfer.h"
 
 inline constexpr uint32_t kMaxSongs = 4096;
@@ -49,10 +50,10 @@ bool ReadImage(std::FILE* file, ImageBytes& bytes);
 
 // Reads the songs of the list at listAddress, whose pointer the locator found at file offset
 // pointerOffset, and the player table in front of it; measures each song's move when measure is
-// set. False when the list holds more than kMaxSongs songs.
-bool ReadSongTable(const ImageBytes& image, uint32_t listAddress, uint64_t pointerOffset,
-                   bool measure, SongTable& table);
+// set. False when the list holds more than kMaxSongs songs; a read error shows in image.failed.
+bool ReadSongTable(ImageView& image, uint32_t listAddress, uint64_t pointerOffset, bool measure,
+                   SongTable& table);
 
 // What a move of the selected songs of image appends.
-TransferResult MeasureSongs(const ImageBytes& image, uint32_t listAddress,
-                            const SongSelection* selection, uint32_t& byteCount);
+TransferResult MeasureSongs(ImageView& image, uint32_t listAddress, const SongSelection* selection,
+                            uint32_t& byteCount);

@@ -58,8 +58,9 @@ struct Run {
   uint32_t copyOf[kMaxMoves];   // per move: its song's entry in the copy's list
   uint32_t headers[kMaxMoves];  // per entry of the copy's list: its song header's copy
   ReferenceList words;          // the words rewritten below the target's old end
-  ImageBytes sourceBytes;
-  ImageBytes targetBytes;
+  ImageView sourceView;         // read as needed, never whole
+  ImageView targetView;
+  ImageBytes sourceBytes;      // the source in memory, for what the sequencer plays
   SongPass passes[kMaxSongs];  // the listing's Length column
   bool chosen[kMaxSongs];      // the songs to render
   Renderer renderer;
@@ -85,8 +86,8 @@ void ShowPlayers(const SongTable& table) {
 
 // Only a cartridge address into the image names a song list whose entries can be read and moved,
 // as sonvault-point asks of the list it moves the game from.
-bool ListInImage(uint32_t listAddress, const ImageBytes& image) {
-  return IsCartridgePointer(listAddress) && FileOffset(listAddress) < image.size();
+bool ListInImage(uint32_t listAddress, uint64_t imageSize) {
+  return IsCartridgePointer(listAddress) && FileOffset(listAddress) < imageSize;
 }
 
 ImageSpan SpanOf(const ImageBytes& image) {
@@ -137,11 +138,13 @@ const char* ReadSourceSongs(std::FILE* image, bool measure) {
   bool readFailed = false;
   const uint32_t listAddress = LocateAudioData(image, &pointerOffset, &readFailed);
   if (listAddress == 0) return readFailed ? kReadInputError : kNotFound;
+  ImageView& view = gRun.sourceView;
+  if (!OpenImageView(view, image)) return kReadInputError;
+  if (!ListInImage(listAddress, view.size)) return kNotFound;
+  if (!ReadSongTable(view, listAddress, pointerOffset, measure, gRun.source)) return kTooManySongs;
+  if (view.failed) return kReadInputError;
+  // The sequencer reads the tracks from memory: the Length column and the rendered songs.
   if (!ReadImage(image, gRun.sourceBytes)) return kReadInputError;
-  if (!ListInImage(listAddress, gRun.sourceBytes)) return kNotFound;
-  if (!ReadSongTable(gRun.sourceBytes, listAddress, pointerOffset, measure, gRun.source)) {
-    return kTooManySongs;
-  }
   return nullptr;
 }
 
@@ -251,7 +254,7 @@ void ShowMoves(uint32_t sourceList) {
     const SongInfo& song = run.source.songs[move.source];
     one.songs[0] = move.source;
     uint32_t bytes = 0;
-    MeasureSongs(run.sourceBytes, sourceList, &one, bytes);
+    MeasureSongs(gRun.sourceView, sourceList, &one, bytes);
     std::printf("  song %u (%u %s, %u bytes) %s song %u, player %u", move.source, song.tracks,
                 Plural(song.tracks, "track", "tracks"), bytes,
                 move.added ? "is added as" : "replaces", move.place, move.player);
@@ -376,11 +379,16 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   if (sourceList == 0) {
     return CloseAndFinish(source, readFailed ? kReadInputError : kNotFound, kFailure);
   }
-  if (!ReadImage(source, run.sourceBytes)) return CloseAndFinish(source, kReadInputError, kFailure);
-  if (!ListInImage(sourceList, run.sourceBytes)) return CloseAndFinish(source, kNotFound, kFailure);
-  if (!ReadSongTable(run.sourceBytes, sourceList, pointerOffset, false, run.source)) {
+  if (!OpenImageView(run.sourceView, source)) {
+    return CloseAndFinish(source, kReadInputError, kFailure);
+  }
+  if (!ListInImage(sourceList, run.sourceView.size)) {
+    return CloseAndFinish(source, kNotFound, kFailure);
+  }
+  if (!ReadSongTable(run.sourceView, sourceList, pointerOffset, false, run.source)) {
     return CloseAndFinish(source, kTooManySongs, kFailure);
   }
+  if (run.sourceView.failed) return CloseAndFinish(source, kReadInputError, kFailure);
   std::printf("Input File: %s\n", argv[1]);
   ShowSongList(run.source);
   std::puts("");
@@ -400,11 +408,12 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   const uint32_t targetList = LocateAudioData(target, &pointerOffset, &readFailed);
   if (targetList == 0) return refuse(readFailed ? kReadError : kTargetNotFound);
   const uint64_t targetPointer = pointerOffset;
-  if (!ReadImage(target, run.targetBytes)) return refuse(kReadError);
-  if (!ListInImage(targetList, run.targetBytes)) return refuse(kTargetNotFound);
-  if (!ReadSongTable(run.targetBytes, targetList, pointerOffset, false, run.target)) {
+  if (!OpenImageView(run.targetView, target)) return refuse(kReadError);
+  if (!ListInImage(targetList, run.targetView.size)) return refuse(kTargetNotFound);
+  if (!ReadSongTable(run.targetView, targetList, pointerOffset, false, run.target)) {
     return refuse(kTooManySongs);
   }
+  if (run.targetView.failed) return refuse(kReadError);
   ShowSongList(run.target);
   ShowPlayers(run.target);
   std::puts("");
@@ -415,7 +424,8 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   // The new list must stay one that sonvault-songs itself can read.
   if (run.target.count + added > kMaxSongs) return refuse(kTooManySongs);
   uint32_t bytes = 0;
-  const TransferResult measured = MeasureSongs(run.sourceBytes, sourceList, &run.selection, bytes);
+  const TransferResult measured = MeasureSongs(run.sourceView, sourceList, &run.selection, bytes);
+  if (run.sourceView.failed) return refuse(kReadInputError);
   if (measured != TransferResult::kOk) return refuse(TransferErrorMessage(measured));
   const uint64_t baseOffset = CopyOffset(destination.oldSize, added);
   if (baseOffset >= kWindowSize) return refuse(kWindowError);

@@ -22,27 +22,31 @@ constexpr uint64_t kSkipLimit = 1024;
 void ClearTable(RelocationTable& table) {
   std::fill(std::begin(table.sourceAddress), std::end(table.sourceAddress), 0u);
   std::fill(std::begin(table.outputAddress), std::end(table.outputAddress), 0u);
+  std::fill(std::begin(table.index), std::end(table.index), uint16_t{0});
+  table.count = 0;
 }
 
+uint32_t IndexStart(uint32_t sourceAddress) { return (sourceAddress * 0x9E3779B1u) >> 21; }
+static_assert(kIndexSlots == 1u << (32 - 21), "the hash covers the index");
+
 // The first slot, from slot 0 on, that holds sourceAddress or is free (0); kTableSlots when there
-// is none. The test runs over a group of slots at a time, without a branch per slot, so the
-// compiler can vectorise it; only the group with a hit is scanned slot by slot.
+// is none. An address is found through the index; 0 is never placed, so it finds the free slot.
 uint32_t FindSlot(const RelocationTable& table, uint32_t sourceAddress) {
-  constexpr uint32_t kGroup = 64;
-  static_assert(kTableSlots % kGroup == 0);
-  for (uint32_t k = 0; k < kTableSlots; k += kGroup) {
-    const uint32_t* group = table.sourceAddress + k;
-    uint32_t hits = 0;
-    for (uint32_t j = 0; j < kGroup; ++j) {
-      hits |=
-          static_cast<uint32_t>(group[j] == sourceAddress) | static_cast<uint32_t>(group[j] == 0);
-    }
-    if (hits == 0) continue;
-    for (uint32_t j = 0;; ++j) {
-      if (group[j] == sourceAddress || group[j] == 0) return k + j;
-    }
+  for (uint32_t at = IndexStart(sourceAddress); sourceAddress != 0; at = (at + 1) % kIndexSlots) {
+    const uint32_t slot = table.index[at];
+    if (slot == 0) break;
+    if (table.sourceAddress[slot - 1] == sourceAddress) return slot - 1;
   }
-  return kTableSlots;
+  return table.count;
+}
+
+// Takes slot k, the first free one, for sourceAddress.
+void TakeSlot(RelocationTable& table, uint32_t k, uint32_t sourceAddress) {
+  table.sourceAddress[k] = sourceAddress;
+  uint32_t at = IndexStart(sourceAddress);
+  while (table.index[at] != 0) at = (at + 1) % kIndexSlots;
+  table.index[at] = static_cast<uint16_t>(k + 1);
+  table.count = k + 1;
 }
 
 // A read or write error anywhere so far ends the run at the next phase boundary. A read error
@@ -157,7 +161,7 @@ Placement PlaceBlock(TransferState& state, RelocationTable& table, uint32_t sour
     if (!AppendU8(state, 0)) return Placement::kFailed;
   }
   WriteSlot(state, slotOffset, state.OutputCursor);
-  table.sourceAddress[k] = sourceAddress;
+  TakeSlot(table, k, sourceAddress);
   table.outputAddress[k] = state.OutputCursor;
   return Placement::kPlacedNow;
 }
@@ -207,6 +211,17 @@ uint32_t ReadSourceU32(TransferState& state) {
   uint32_t value = 0;
   for (int k = 0; k < 4; ++k) value |= ReadSourceU8(state) << (8 * k);
   return value;
+}
+
+uint32_t SampleLengthWord(TransferState& state, uint32_t address) {
+  const uint32_t k = (address * 0x9E3779B1u) >> 22;
+  static_assert(kLengthWords == 1u << (32 - 22), "the hash covers the kept words");
+  if (address != 0 && state.lengthAddress[k] == address) return state.lengthWord[k];
+  SeekSource(state, address + 12);
+  const uint32_t word = ReadSourceU32(state);
+  state.lengthAddress[k] = address;
+  state.lengthWord[k] = word;
+  return word;
 }
 
 namespace {

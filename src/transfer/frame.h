@@ -22,10 +22,14 @@ inline constexpr uint32_t kEntrySize = 12;
 inline constexpr uint32_t kMaxTracks = 255;
 
 // Source address -> output address of each block placed; a source address of 0 marks a free
-// slot, and slots fill strictly from the front.
+// slot, and slots fill strictly from the front. The index finds a placed address's slot: slot + 1
+// at the place its address hashes to or the first one after it that is not taken (0: none).
+inline constexpr uint32_t kIndexSlots = 2 * kTableSlots;
 struct RelocationTable {
   uint32_t sourceAddress[kTableSlots];
   uint32_t outputAddress[kTableSlots];
+  uint32_t count;  // slots taken
+  uint16_t index[kIndexSlots];
 };
 
 // Output bytes behind the cursor held in memory while their pointer slots are filled in, then
@@ -42,6 +46,9 @@ struct SlotBuffer {
 // How far a list is copied: a song's list or a nested list as read up to its first invalid entry,
 // a drum kit, or a key-split list (see the instrument list unit).
 enum class ListShape : uint8_t { kPlain, kDrumKit, kKeySplit };
+
+// Sample length words kept by header address, a power of 2.
+inline constexpr uint32_t kLengthWords = 1024;
 
 // All state of one transfer, owned by the call.
 struct TransferState {
@@ -68,6 +75,10 @@ struct TransferState {
   bool sourceStreamKnown;
   bool destinationAtCursor;  // the destination stream stands at the OutputCursor
   SlotBuffer slots;
+  // Length words read to learn whether a sample lies in the source, by its header's address (0:
+  // none): the walk asks about the same samples again and again, each a seek away.
+  uint32_t lengthAddress[kLengthWords];
+  uint32_t lengthWord[kLengthWords];
 };
 
 enum class Placement { kAlreadyPlaced, kPlacedNow, kFailed };
@@ -91,6 +102,10 @@ uint32_t SongEntryAddress(const TransferState& state, uint32_t i);
 // that fails records kReadFailed.
 void SeekSource(TransferState& state, uint32_t address);
 uint32_t ReadSourceU32(TransferState& state);
+
+// The length word (the fourth word) of the sample header at address, read once per address and
+// kept; leaves the source position unspecified.
+uint32_t SampleLengthWord(TransferState& state, uint32_t address);
 
 // One byte; tracks are copied a byte at a time, so this one is inline.
 inline uint32_t ReadSourceU8(TransferState& state) {

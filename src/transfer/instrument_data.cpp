@@ -54,8 +54,7 @@ bool SourceHoldsBlock(TransferState& state, uint32_t data, bool waveTable) {
   uint64_t size = 16;
   if (!waveTable) {
     if (start + size > state.sourceSize) return false;
-    SeekSource(state, data + 12);
-    const uint32_t lengthWord = ReadSourceU32(state);
+    const uint32_t lengthWord = SampleLengthWord(state, data);
     size += lengthWord == 0 ? 8 : SampleDataLength(lengthWord);
   }
   return start + size <= state.sourceSize;
