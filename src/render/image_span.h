@@ -11,11 +11,20 @@
 struct ImageSpan {
   const uint8_t* bytes = nullptr;
   uint32_t size = 0;
+  // Set where the bytes are brought in only as they are first asked for (a listing reads a small
+  // part of an image): makes the count bytes at a file offset present in bytes.
+  void (*bringIn)(void* context, uint32_t offset, uint32_t count) = nullptr;
+  void* context = nullptr;
 };
 
-// True when count bytes from the cartridge address address lie inside the image.
+// True when count bytes from the cartridge address address lie inside the image; they are then
+// present.
 inline bool Holds(ImageSpan image, uint32_t address, uint32_t count) {
-  return IsCartridgePointer(address) && uint64_t{FileOffset(address)} + count <= image.size;
+  if (!IsCartridgePointer(address) || uint64_t{FileOffset(address)} + count > image.size) {
+    return false;
+  }
+  if (image.bringIn != nullptr) image.bringIn(image.context, FileOffset(address), count);
+  return true;
 }
 
 // The byte or word at a cartridge address the caller found Holds.

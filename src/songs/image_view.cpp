@@ -1,6 +1,7 @@
 #include "songs/image_view.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <iterator>
 
@@ -53,3 +54,29 @@ const uint8_t* ViewBytes(ImageView& view, uint64_t offset, uint32_t count) {
 }
 
 uint32_t ViewU32(ImageView& view, uint64_t offset) { return LoadU32(ViewBytes(view, offset, 4)); }
+
+bool OpenLazyImage(LazyImage& image, ImageView& view) {
+  image.view = &view;
+  std::fill(std::begin(image.present), std::end(image.present), false);
+  // calloc: a large block comes from the system already zeroed, page by page as it is touched.
+  image.bytes = static_cast<uint8_t*>(std::calloc(view.size == 0 ? 1 : view.size, 1));
+  return image.bytes != nullptr;
+}
+
+void CloseLazyImage(LazyImage& image) {
+  std::free(image.bytes);
+  image.bytes = nullptr;
+}
+
+void BringInChunks(void* context, uint32_t offset, uint32_t count) {
+  LazyImage& image = *static_cast<LazyImage*>(context);
+  const uint64_t end = uint64_t{offset} + (count == 0 ? 1 : count);
+  for (uint64_t chunk = offset / kViewChunkSize; chunk * kViewChunkSize < end; ++chunk) {
+    if (image.present[chunk]) continue;
+    image.present[chunk] = true;
+    const uint64_t start = chunk * kViewChunkSize;
+    const uint64_t size = std::min<uint64_t>(kViewChunkSize, image.view->size - start);
+    std::memcpy(image.bytes + start, ViewBytes(*image.view, start, static_cast<uint32_t>(size)),
+                static_cast<size_t>(size));
+  }
+}

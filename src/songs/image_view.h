@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "image/address.h"
+
 inline constexpr uint32_t kViewChunkSize = 1 << 13;
 inline constexpr uint32_t kViewChunks = 256;
 inline constexpr uint32_t kViewSpan = 4096;  // the most bytes one call hands out
@@ -29,3 +31,21 @@ const uint8_t* ViewBytes(ImageView& view, uint64_t offset, uint32_t count);
 
 // The little-endian word at a file offset; bytes past the end read as 0.
 uint32_t ViewU32(ImageView& view, uint64_t offset);
+
+// The image as bytes at their file offsets, each chunk copied in from a view the first time it is
+// asked for (see ImageSpan): a buffer the size of the image whose untouched pages the system never
+// hands out, so a listing's memory grows only by what its songs' tracks occupy.
+inline constexpr uint32_t kWindowChunks = kWindowSize / kViewChunkSize;
+
+struct LazyImage {
+  ImageView* view = nullptr;
+  uint8_t* bytes = nullptr;  // zeroed, view->size bytes
+  bool present[kWindowChunks];
+};
+
+// Binds image to an open view and allocates its buffer; false when it cannot be had.
+bool OpenLazyImage(LazyImage& image, ImageView& view);
+void CloseLazyImage(LazyImage& image);
+
+// What the renderer's span hands the loader: copies in the chunks that hold count bytes at offset.
+void BringInChunks(void* image, uint32_t offset, uint32_t count);

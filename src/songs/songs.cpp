@@ -60,7 +60,8 @@ struct Run {
   ReferenceList words;          // the words rewritten below the target's old end
   ImageView sourceView;         // read as needed, never whole
   ImageView targetView;
-  ImageBytes sourceBytes;      // the source in memory, for what the sequencer plays
+  ImageBytes sourceBytes;      // the source in memory, for the songs rendered
+  LazyImage lazySource;        // the source as the Length column reads it
   SongPass passes[kMaxSongs];  // the listing's Length column
   bool chosen[kMaxSongs];      // the songs to render
   Renderer renderer;
@@ -111,9 +112,16 @@ void FormatLength(const SongPass& pass, char* field, size_t size) {
   std::snprintf(field, size, "%5s%s", time, pass.loops ? " loop" : "     ");
 }
 
-void MeasurePasses(const SongTable& table, const ImageBytes& image) {
+// One pass of every song, its tracks read from the view as the sequencer first asks for them.
+bool MeasurePasses(const SongTable& table, ImageView& source) {
+  LazyImage& image = gRun.lazySource;
+  // Without the memory the lengths stay blank; the rest of the listing does not need them.
+  if (!OpenLazyImage(image, source)) {
+    std::fill_n(gRun.passes, table.count, SongPass{PassKind::kUnmeasured, false, 0});
+    return true;
+  }
   uint64_t budget = kListingCommands;
-  const ImageSpan view = SpanOf(image);
+  const ImageSpan view{image.bytes, static_cast<uint32_t>(source.size), BringInChunks, &image};
   for (uint32_t k = 0; k < table.count; ++k) {
     const SongInfo& song = table.songs[k];
     SongPass& pass = gRun.passes[k];
@@ -125,6 +133,8 @@ void MeasurePasses(const SongTable& table, const ImageBytes& image) {
       pass = MeasureSong(view, song.header, budget);
     }
   }
+  CloseLazyImage(image);
+  return !source.failed;
 }
 
 void ShowSongList(const SongTable& table) {
@@ -143,20 +153,19 @@ const char* ReadSourceSongs(std::FILE* image, bool measure) {
   if (!ListInImage(listAddress, view.size)) return kNotFound;
   if (!ReadSongTable(view, listAddress, pointerOffset, measure, gRun.source)) return kTooManySongs;
   if (view.failed) return kReadInputError;
-  // The sequencer reads the tracks from memory: the Length column and the rendered songs.
-  if (!ReadImage(image, gRun.sourceBytes)) return kReadInputError;
   return nullptr;
 }
 
 int List(std::FILE* image, const char* path) {
   SongTable& table = gRun.source;
   if (const char* line = ReadSourceSongs(image, true)) return CloseAndFinish(image, line, kFailure);
+  if (!MeasurePasses(table, gRun.sourceView))
+    return CloseAndFinish(image, kReadInputError, kFailure);
   std::fclose(image);
   std::printf("Image File: %s\n", path);
   ShowSongList(table);
   ShowPlayers(table);
   std::puts("");
-  MeasurePasses(table, gRun.sourceBytes);
   std::puts(" Song  Player  Tracks  Priority  Length      Header      Instruments  Bytes");
   for (uint32_t k = 0; k < table.count; ++k) {
     const SongInfo& song = table.songs[k];
@@ -572,6 +581,8 @@ int RenderSongs(std::FILE* image, int argc, char** argv) {
   if (const char* line = ReadSourceSongs(image, false)) {
     return CloseAndFinish(image, line, kFailure);
   }
+  // The voices play from the whole image in memory.
+  if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kReadInputError, kFailure);
   // The source stays open while the files are written, so that none of them takes its name.
   std::printf("Image File: %s\n", argv[1]);
   ShowSongList(table);
