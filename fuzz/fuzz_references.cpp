@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "fuzz_support.h"
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/platform.h"
@@ -17,12 +18,6 @@
 #include "point/references.h"
 
 namespace {
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
 
 std::FILE* FileOf(const uint8_t* data, size_t size) {
   std::FILE* file = std::tmpfile();
@@ -54,7 +49,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* image = FileOf(data, size);
   uint32_t current = LocateAudioData(image);
   if (current == 0 && size >= 4) current = LoadU32(data);
-  const uint32_t songs = CountSongs(image, current);
+  uint32_t songs = 0;
+  Check(CountSongs(image, current, songs), "the songs of an image in memory cannot be counted");
   uint32_t model = 0;
   while (FileOffset(current) + 8 * uint64_t{model} + 4 <= size &&
          IsCartridgePointer(LoadU32(data + FileOffset(current) + 8 * model))) {

@@ -7,53 +7,25 @@
 #include <cstdlib>
 #include <new>
 
+#include "fuzz_support.h"
 #include "image/address.h"
 #include "image/stream_io.h"
 #include "render/renderer.h"
 
 namespace {
 
-constexpr uint32_t kBlock = 700;           // not a divisor of a frame, so blocks end mid-frame
-constexpr uint32_t kSampleBudget = 48000;  // one second
-long newCalls = 0;
+constexpr uint32_t kBlock = 700;  // not a divisor of a frame, so blocks end mid-frame
+constexpr uint32_t kSampleBudget = 48000;
 Renderer renderer;
 int16_t out[2 * kBlock + 2];
 
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
-
-void* Allocate(std::size_t size) {
-  ++newCalls;
-  return std::malloc(size == 0 ? 1 : size);
-}
-
-void* AllocateOrThrow(std::size_t size) {
-  void* block = Allocate(size);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
 }  // namespace
-
-void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size < 4 || size > kWindowSize) return 0;
   const ImageSpan image{data, static_cast<uint32_t>(size)};
   const uint32_t header = kCartridgeBase | (LoadU32(data) % static_cast<uint32_t>(size));
-  const long before = newCalls;
+  const long before = gNewCalls;
   uint64_t budget = 200000;
   const SongPass pass = MeasureSong(image, header, budget);
   Check(pass.kind != PassKind::kUnmeasured || budget == 0 || pass.frames == 0,
@@ -72,6 +44,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     Check(out[2 * kBlock] == 0x5A5A && out[2 * kBlock + 1] == 0x5A5A, "written past the block");
   }
-  Check(newCalls == before, "the renderer allocated");
+  Check(gNewCalls == before, "the renderer allocated");
   return 0;
 }

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <new>
 
+#include "fuzz_support.h"
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/platform.h"
@@ -24,14 +25,6 @@ namespace {
 
 constexpr uint32_t kComparedSongs = 24;  // songs measured alone by the engine too, spread
 constexpr uint32_t kSmallTarget = 0x2F0;
-long newCalls = 0;
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
-
 bool SameOutcome(TransferResult a, uint32_t aBytes, TransferResult b, uint32_t bBytes) {
   return a == b && (a != TransferResult::kOk || aBytes == bBytes);
 }
@@ -53,29 +46,7 @@ void ReadTypedMove(const uint8_t* data, size_t size) {
   Check(move.player == kNoPlayer || move.player <= 0xFFFF, "a player past 0xFFFF is read");
 }
 
-void* Allocate(std::size_t size) {
-  ++newCalls;
-  return std::malloc(size == 0 ? 1 : size);
-}
-
-void* AllocateOrThrow(std::size_t size) {
-  void* block = Allocate(size);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
 }  // namespace
-
-void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The engine announces its phases on standard output; the fuzzer reports on standard error.
@@ -95,12 +66,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Check(OpenImageView(image, source) && image.size == size, "the image cannot be viewed");
 
   static SongTable table;
-  const long before = newCalls;
+  const long before = gNewCalls;
   if (!ReadSongTable(image, list, pointerOffset, true, table)) {
     std::fclose(source);
     return 0;
   }
-  Check(newCalls == before, "reading and measuring the songs allocated");
+  Check(gNewCalls == before, "reading and measuring the songs allocated");
   static SongSelection selection;
   uint32_t bytes = 0;
   const uint32_t step = table.count / kComparedSongs + 1;
@@ -121,9 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     selection.songs[k] = size == 0 ? 0 : data[(11 * k + 3) % size] % (table.count + 1);
   }
   uint32_t measured = 0;
-  const long beforeMeasure = newCalls;
+  const long beforeMeasure = gNewCalls;
   const TransferResult result = MeasureSongs(image, list, &selection, measured);
-  Check(newCalls == beforeMeasure, "the measure allocated");
+  Check(gNewCalls == beforeMeasure, "the measure allocated");
   const TransferResult engine = MeasureAudioData(data, size, list, &selection, bytes);
   Check(SameOutcome(result, measured, engine, bytes),
         "chosen songs are measured otherwise than by the engine");

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <new>
 
+#include "fuzz_support.h"
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image/platform.h"
@@ -25,16 +26,8 @@
 namespace {
 
 constexpr uint32_t kSmallTarget = 0x2F0;   // plus the input size mod 4, so odd bases occur
-constexpr uint32_t kCheckedSpan = 0x1000;  // bytes checked at each end of a large target
-long newCalls = 0;
-
-void Check(bool condition, const char* what) {
-  if (condition) return;
-  std::fprintf(stderr, "broken promise: %s\n", what);
-  std::abort();
-}
-
-// Every multiple of 4 from offset 4 on, in order; all three words must lie inside the file.
+constexpr uint32_t kCheckedSpan = 0x1000;  // Every multiple of 4 from offset 4 on, in order; all
+                                           // three words must lie inside the file.
 uint32_t ReferenceScan(const uint8_t* data, size_t size) {
   for (size_t at = 4; at + 12 <= size; at += 4) {
     if (LoadU32(data + at) == kSignature[0] && LoadU32(data + at + 4) == kSignature[1] &&
@@ -66,10 +59,10 @@ bool TargetPattern(std::FILE* file, uint64_t from, uint32_t count, bool check) {
 
 TransferResult Run(std::FILE* source, uint32_t songListAddress, std::FILE* destination,
                    uint32_t baseAddress, bool extractMode) {
-  const long before = newCalls;
+  const long before = gNewCalls;
   const TransferResult result =
       TransferAudioData(source, songListAddress, destination, baseAddress, extractMode);
-  Check(newCalls == before, "the engine allocated");
+  Check(gNewCalls == before, "the engine allocated");
   Check(std::fflush(destination) == 0, "the destination cannot be flushed");
   Check(StreamSize(destination) <= static_cast<int64_t>(kWindowSize),
         "the output runs past the 32 MiB window");
@@ -131,9 +124,9 @@ void CheckSelection(std::FILE* source, uint32_t songListAddress, const uint8_t* 
   selection.count = 1 + static_cast<uint32_t>(size % 4);
   for (uint32_t k = 0; k < selection.count; ++k) selection.songs[k] = data[(7 * k) % size] % songs;
   uint32_t bytes = 0;
-  const long before = newCalls;
+  const long before = gNewCalls;
   const TransferResult measured = MeasureAudioData(data, size, songListAddress, &selection, bytes);
-  Check(newCalls == before, "the measure allocated");
+  Check(gNewCalls == before, "the measure allocated");
   std::FILE* target = NewFile();
   Check(ftruncate(fileno(target), kSmallTarget) == 0, "cannot size the target");
   const TransferResult copied = TransferAudioData(source, songListAddress, target,
@@ -144,31 +137,7 @@ void CheckSelection(std::FILE* source, uint32_t songListAddress, const uint8_t* 
   std::fclose(target);
 }
 
-void* Allocate(std::size_t size) {
-  ++newCalls;
-  return std::malloc(size == 0 ? 1 : size);
-}
-
-void* AllocateOrThrow(std::size_t size) {
-  void* block = Allocate(size);
-  if (block == nullptr) throw std::bad_alloc();
-  return block;
-}
-
 }  // namespace
-
-// Every form of operator new is counted and allocates through malloc, every delete frees, so the
-// sanitizer sees one consistent pair.
-void* operator new(std::size_t size) { return AllocateOrThrow(size); }
-void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
-void operator delete(void* block) noexcept { std::free(block); }
-void operator delete[](void* block) noexcept { std::free(block); }
-void operator delete(void* block, std::size_t) noexcept { std::free(block); }
-void operator delete[](void* block, std::size_t) noexcept { std::free(block); }
-void operator delete(void* block, const std::nothrow_t&) noexcept { std::free(block); }
-void operator delete[](void* block, const std::nothrow_t&) noexcept { std::free(block); }
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // The engine announces its phases on standard output; the fuzzer reports on standard error.
@@ -180,9 +149,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::FILE* source = NewFile();
   if (size > 0) Check(std::fwrite(data, 1, size, source) == size, "cannot write the source");
   std::fflush(source);
-  const long before = newCalls;
+  const long before = gNewCalls;
   const uint32_t songListAddress = LocateAudioData(source);
-  Check(newCalls == before, "the locator allocated");
+  Check(gNewCalls == before, "the locator allocated");
   Check(songListAddress == ReferenceScan(data, size), "the locator missed the first signature");
   if (songListAddress != 0) {
     std::FILE* bank = NewFile();
