@@ -59,7 +59,8 @@ bool OpenLazyImage(LazyImage& image, ImageView& view) {
   image.view = &view;
   std::fill(std::begin(image.present), std::end(image.present), false);
   // calloc: a large block comes from the system already zeroed, page by page as it is touched.
-  image.bytes = static_cast<uint8_t*>(std::calloc(view.size == 0 ? 1 : view.size, 1));
+  image.bytes =
+      static_cast<uint8_t*>(std::calloc(view.size == 0 ? 1 : static_cast<size_t>(view.size), 1));
   return image.bytes != nullptr;
 }
 
