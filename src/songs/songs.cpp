@@ -18,10 +18,11 @@
 #include "image/platform.h"
 #include "image/stream_io.h"
 #include "point/references.h"
-#include "render/renderer.h"
+#include "songs/listing.h"
 #include "songs/moves.h"
+#include "songs/song_dialogue.h"
 #include "songs/song_table.h"
-#include "songs/wav_file.h"
+#include "songs/wav_run.h"
 #include "transfer/transfer.h"
 #include "version.h"
 
@@ -30,7 +31,6 @@ namespace {
 constexpr char kUsage[] =
     "Usage: sonvault-songs <image> [<target image> <move>... | --wav <songs>...]";
 constexpr char kTargetNotFound[] = "Could not locate audio data in the target";
-constexpr char kTooManySongs[] = "Error: more than 4096 songs in one song list";
 constexpr char kNoMoves[] =
     "Error: no moves given; write them as 3=5 (song 3 replaces song 5), 3=new";
 constexpr char kTooManyMoves[] = "Error: too many moves (more than 256)";
@@ -42,11 +42,7 @@ constexpr char kTooManyReferences[] =
 constexpr char kOverlap[] =
     "Error: the words the moves rewrite overlap one another, the song list pointer, the signature "
     "or the copy";
-constexpr char kNoSongsToRender[] =
-    "Error: no songs given; write them as 13, 10-20 or all (numbers as moves take them)";
 constexpr char kWavOption[] = "--wav";
-// Track commands the Length column may run for the whole listing, so that no image makes it slow.
-constexpr uint64_t kListingCommands = 64'000'000;
 
 // The tables of both images and the run's working lists, off the stack.
 struct Run {
@@ -60,139 +56,8 @@ struct Run {
   ReferenceList words;          // the words rewritten below the target's old end
   ImageView sourceView;         // read as needed, never whole
   ImageView targetView;
-  ImageBytes sourceBytes;      // the source in memory, for the songs rendered
-  LazyImage lazySource;        // the source as the Length column reads it
-  SongPass passes[kMaxSongs];  // the listing's Length column
-  bool chosen[kMaxSongs];      // the songs to render
-  Renderer renderer;
 };
 Run gRun;
-
-const char* Plural(uint32_t count, const char* one, const char* many) {
-  return count == 1 ? one : many;
-}
-
-void ShowPlayers(const SongTable& table) {
-  if (table.playerTable == 0) {
-    std::puts(table.isBank ? "Players: none (a sound bank holds no player table)"
-                           : "Players: no player table found");
-    return;
-  }
-  std::printf("Players: %u (table at 0x%08X)\n", table.playerCount, table.playerTable);
-  for (uint32_t p = 0; p < table.playerCount; ++p) {
-    std::printf("  player %u: %u %s\n", p, table.playerTracks[p],
-                Plural(table.playerTracks[p], "track", "tracks"));
-  }
-}
-
-// Only a cartridge address into the image names a song list whose entries can be read and moved,
-// as sonvault-point asks of the list it moves the game from.
-bool ListInImage(uint32_t listAddress, uint64_t imageSize) {
-  return IsCartridgePointer(listAddress) && FileOffset(listAddress) < imageSize;
-}
-
-ImageSpan SpanOf(const ImageBytes& image) {
-  const uint64_t size = image.size() < kWindowSize ? image.size() : kWindowSize;
-  return {image.data(), static_cast<uint32_t>(size)};
-}
-
-// The Length column, 10 characters: one pass as m:ss and " loop" or five spaces; blank for an
-// empty song or one that cannot be measured.
-void FormatTime(uint32_t seconds, char* time, size_t size) {
-  std::snprintf(time, size, "%u:%02u", seconds / 60 % 100, seconds % 60);
-}
-
-void FormatLength(const SongPass& pass, char* field, size_t size) {
-  char time[8] = "long";
-  if (pass.kind == PassKind::kUnmeasured) {
-    std::snprintf(field, size, "%10s", "");
-    return;
-  }
-  if (pass.kind != PassKind::kLong) FormatTime(SecondsOf(pass.frames), time, sizeof time);
-  std::snprintf(field, size, "%5s%s", time, pass.loops ? " loop" : "     ");
-}
-
-// One pass of every song, its tracks read from the view as the sequencer first asks for them.
-bool MeasurePasses(const SongTable& table, ImageView& source) {
-  LazyImage& image = gRun.lazySource;
-  // Without the memory the lengths stay blank; the rest of the listing does not need them.
-  if (!OpenLazyImage(image, source)) {
-    std::fill_n(gRun.passes, table.count, SongPass{PassKind::kUnmeasured, false, 0});
-    return true;
-  }
-  uint64_t budget = kListingCommands;
-  const ImageSpan view{image.bytes, static_cast<uint32_t>(source.size), BringInChunks, &image};
-  for (uint32_t k = 0; k < table.count; ++k) {
-    const SongInfo& song = table.songs[k];
-    SongPass& pass = gRun.passes[k];
-    if (song.sharesWith != k) {
-      pass = gRun.passes[song.sharesWith];
-    } else if (song.tracks == 0) {
-      pass = {PassKind::kUnmeasured, false, 0};
-    } else {
-      pass = MeasureSong(view, song.header, budget);
-    }
-  }
-  CloseLazyImage(image);
-  return !source.failed;
-}
-
-void ShowSongList(const SongTable& table) {
-  std::printf("Song list at: 0x%08X (%u %s)\n", table.listAddress, table.count,
-              Plural(table.count, "song", "songs"));
-}
-
-// Finds and reads the song list of the source into gRun.source; the error line when it cannot.
-const char* ReadSourceSongs(std::FILE* image, bool measure) {
-  uint64_t pointerOffset = 0;
-  bool readFailed = false;
-  const uint32_t listAddress = LocateAudioData(image, &pointerOffset, &readFailed);
-  if (listAddress == 0) return readFailed ? kReadInputError : kNotFound;
-  ImageView& view = gRun.sourceView;
-  if (!OpenImageView(view, image)) return kReadInputError;
-  if (!ListInImage(listAddress, view.size)) return kNotFound;
-  if (!ReadSongTable(view, listAddress, pointerOffset, measure, gRun.source)) return kTooManySongs;
-  if (view.failed) return kReadInputError;
-  return nullptr;
-}
-
-int List(std::FILE* image, const char* path) {
-  SongTable& table = gRun.source;
-  if (const char* line = ReadSourceSongs(image, true)) return CloseAndFinish(image, line, kFailure);
-  if (!MeasurePasses(table, gRun.sourceView))
-    return CloseAndFinish(image, kReadInputError, kFailure);
-  std::fclose(image);
-  std::printf("Image File: %s\n", path);
-  ShowSongList(table);
-  ShowPlayers(table);
-  std::puts("");
-  std::puts(" Song  Player  Tracks  Priority  Length      Header      Instruments  Bytes");
-  for (uint32_t k = 0; k < table.count; ++k) {
-    const SongInfo& song = table.songs[k];
-    char length[16];
-    FormatLength(gRun.passes[k], length, sizeof length);
-    std::printf("%5u  %6u  %6u  %8u  %s  0x%08X  0x%08X   ", k, PlayerOf(song), song.tracks,
-                song.priority, length, song.header, song.instruments);
-    if (song.copy == TransferResult::kOk) {
-      std::printf("%u", song.bytes);
-    } else {
-      std::printf("- (%s)", TransferErrorMessage(song.copy));
-    }
-    if (song.tracks == 0) std::printf("  empty");
-    if (song.sharesWith != k) std::printf("  same header as song %u", song.sharesWith);
-    std::puts("");
-  }
-  std::puts("");
-  if (gRun.source.allCopy == TransferResult::kOk) {
-    std::printf("Total: %u %s; moving all of them appends %u bytes\n", table.count,
-                Plural(table.count, "song", "songs"), table.allBytes);
-  } else {
-    std::printf("Total: %u %s; all of them cannot be moved at once (%s)\n", table.count,
-                Plural(table.count, "song", "songs"), TransferErrorMessage(table.allCopy));
-  }
-  ReadConsoleChar();
-  return kSuccess;
-}
 
 // Reads, checks and numbers the moves; the error line when they cannot be made.
 const char* ReadMoves(int argc, char** argv, char* error, size_t size) {
@@ -514,135 +379,6 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   return Finish(kRestoreError, kFailure);
 }
 
-// Marks the songs named by argv[3] on (numbers, ranges "10-20", "all"); the error line when one
-// is not a song of the table.
-const char* ReadChosenSongs(int argc, char** argv, const SongTable& table, char* error,
-                            size_t size) {
-  bool any = false;
-  for (uint32_t k = 0; k < kMaxSongs; ++k) gRun.chosen[k] = false;
-  for (int i = 3; i < argc; ++i) {
-    uint32_t first = 0;
-    uint32_t last = 0;
-    char text[64];
-    std::snprintf(text, sizeof text, "%s", argv[i]);
-    char* dash = std::strchr(text, '-');
-    if (dash != nullptr) *dash = '\0';
-    bool ok = std::strlen(argv[i]) < sizeof text;
-    if (std::strcmp(argv[i], "all") == 0) {
-      last = table.count - 1;
-      if (table.count == 0) return "Error: the image has no songs";
-    } else {
-      ok = ok && ParseNumber(text, first);
-      last = first;
-      if (dash != nullptr) ok = ok && ParseNumber(dash + 1, last) && first <= last;
-    }
-    if (!ok) {
-      std::snprintf(error, size,
-                    "Error: not a song or a range of songs: %s (write 13, 10-20 or all)", argv[i]);
-      return error;
-    }
-    if (last >= table.count) {
-      std::snprintf(error, size, "Error: the image has no song %u (its songs are 0 to %u)",
-                    first < table.count ? last : first, table.count - 1);
-      if (table.count == 0) std::snprintf(error, size, "Error: the image has no songs");
-      return error;
-    }
-    for (uint32_t k = first; k <= last; ++k) gRun.chosen[k] = true;
-    any = true;
-  }
-  return any ? nullptr : kNoSongsToRender;
-}
-
-// The file name of path without its folders and its last extension.
-std::string StemOf(const char* path) {
-  std::string name = path;
-  const size_t slash = name.find_last_of("/\\");
-  if (slash != std::string::npos) name.erase(0, slash + 1);
-  const size_t dot = name.find_last_of('.');
-  if (dot != std::string::npos && dot > 0) name.erase(dot);
-  return name;
-}
-
-const char* StartError(SongStart start) {
-  switch (start) {
-    case SongStart::kHeaderOffImage:
-      return "its header runs off the image";
-    case SongStart::kTrackOffImage:
-      return "its tracks run off the image";
-    case SongStart::kNoInstruments:
-      return "it has no instrument list in the image";
-    default:
-      return "";
-  }
-}
-
-int RenderSongs(std::FILE* image, int argc, char** argv) {
-  SongTable& table = gRun.source;
-  if (const char* line = ReadSourceSongs(image, false)) {
-    return CloseAndFinish(image, line, kFailure);
-  }
-  // The voices play from the whole image in memory.
-  if (!ReadImage(image, gRun.sourceBytes)) return CloseAndFinish(image, kReadInputError, kFailure);
-  // The source stays open while the files are written, so that none of them takes its name.
-  std::printf("Image File: %s\n", argv[1]);
-  ShowSongList(table);
-  std::puts("");
-  char error[256];
-  if (const char* line = ReadChosenSongs(argc, argv, table, error, sizeof error)) {
-    return CloseAndFinish(image, line, kFailure);
-  }
-  const ImageSpan view = SpanOf(gRun.sourceBytes);
-  const std::string stem = StemOf(argv[1]);
-  uint32_t failed = 0;
-  for (uint32_t k = 0; k < table.count; ++k) {
-    if (!gRun.chosen[k]) continue;
-    const std::string name = stem + "-" + std::to_string(k) + ".wav";
-    const SongStart start = StartSong(gRun.renderer, view, table.songs[k].header);
-    if (start != SongStart::kOk && start != SongStart::kEmpty) {
-      std::printf("Song %u: not rendered, %s\n", k, StartError(start));
-      ++failed;
-      continue;
-    }
-    uint64_t budget = UINT64_MAX;
-    const SongPass pass = MeasureSong(view, table.songs[k].header, budget);
-    Destination destination;
-    if (!OpenBank(name, image, destination)) {
-      std::printf("Song %u: not rendered, %s cannot be created\n", k, name.c_str());
-      ++failed;
-      continue;
-    }
-    uint64_t samples = 0;
-    const bool complete = WriteSongWav(destination.stream, gRun.renderer, samples);
-    const Ending ending =
-        EndDestination(destination, complete ? TransferResult::kOk : TransferResult::kWriteFailed);
-    if (ending.result != TransferResult::kOk) {
-      std::printf("Song %u: not rendered, %s could not be written\n", k, name.c_str());
-      ++failed;
-      continue;
-    }
-    char length[24] = "longer than 10:00";
-    if (pass.kind == PassKind::kUnmeasured) std::snprintf(length, sizeof length, "length unknown");
-    if (pass.kind == PassKind::kEnds || pass.kind == PassKind::kLoops) {
-      FormatTime(SecondsOf(pass.frames), length, sizeof length);
-    }
-    if (start == SongStart::kEmpty) {
-      std::printf("Song %u: empty, no tracks; an empty file written to %s\n", k, name.c_str());
-      continue;
-    }
-    char written[8];
-    FormatTime(static_cast<uint32_t>((samples + kOutputRate / 2) / kOutputRate), written,
-               sizeof written);
-    std::printf("Song %u: %s, %s; %s written to %s\n", k, length, pass.loops ? "loops" : "ends",
-                written, name.c_str());
-  }
-  std::fclose(image);
-  std::puts("");
-  if (failed == 0) return Finish("Finished", kSuccess);
-  std::snprintf(error, sizeof error, "Error: %u %s could not be rendered", failed,
-                Plural(failed, "song", "songs"));
-  return Finish(error, kFailure);
-}
-
 }  // namespace
 
 int RunSonvaultSongs(int argc, char** argv) {
@@ -652,7 +388,7 @@ int RunSonvaultSongs(int argc, char** argv) {
   if (argc <= 1) return Finish(kUsage, kFailure);
   std::FILE* source = OpenRegularFile(argv[1], "rb");
   if (source == nullptr) return Finish(kOpenInputError, kFailure);
-  if (argc == 2) return List(source, argv[1]);
+  if (argc == 2) return ListSongs(source, argv[1]);
   if (std::strcmp(argv[2], kWavOption) == 0) return RenderSongs(source, argc, argv);
   return MoveSongs(source, argc, argv);
 }
