@@ -18,8 +18,6 @@ constexpr uint64_t kListingCommands = 64'000'000;
 
 // Off the stack.
 struct Listing {
-  SongTable table;
-  ImageView view;              // read as needed, never whole
   LazyImage lazy;              // the source as the Length column reads it
   SongPass passes[kMaxSongs];  // the Length column
 };
@@ -64,11 +62,11 @@ bool MeasurePasses(const SongTable& table, ImageView& source) {
 
 }  // namespace
 
-int ListSongs(std::FILE* image, const char* path) {
-  SongTable& table = gListing.table;
-  if (const char* line = ReadSourceSongs(image, true, gListing.view, table))
+int ListSongs(std::FILE* image, const char* path, SourceSongs& source) {
+  SongTable& table = source.table;
+  if (const char* line = ReadSourceSongs(image, true, source))
     return CloseAndFinish(image, line, kFailure);
-  if (!MeasurePasses(table, gListing.view)) return CloseAndFinish(image, kReadInputError, kFailure);
+  if (!MeasurePasses(table, source.view)) return CloseAndFinish(image, kReadInputError, kFailure);
   std::fclose(image);
   std::printf("Image File: %s\n", path);
   ShowSongList(table);

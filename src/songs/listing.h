@@ -4,5 +4,8 @@
 
 #include <cstdio>
 
-// Lists the songs of the open image at path, closes it and reads one character; the status.
-int ListSongs(std::FILE* image, const char* path);
+#include "songs/song_dialogue.h"
+
+// Lists the songs of the open image at path, read into source, closes it and reads one
+// character; the status.
+int ListSongs(std::FILE* image, const char* path, SourceSongs& source);

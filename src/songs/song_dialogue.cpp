@@ -30,14 +30,15 @@ bool ListInImage(uint32_t listAddress, uint64_t imageSize) {
   return IsCartridgePointer(listAddress) && FileOffset(listAddress) < imageSize;
 }
 
-const char* ReadSourceSongs(std::FILE* image, bool measure, ImageView& view, SongTable& table) {
+const char* ReadSourceSongs(std::FILE* image, bool measure, SourceSongs& source) {
+  ImageView& view = source.view;
   uint64_t pointerOffset = 0;
   bool readFailed = false;
   const uint32_t listAddress = LocateAudioData(image, &pointerOffset, &readFailed);
   if (listAddress == 0) return readFailed ? kReadInputError : kNotFound;
   if (!OpenImageView(view, image)) return kReadInputError;
   if (!ListInImage(listAddress, view.size)) return kNotFound;
-  if (!ReadSongTable(view, listAddress, pointerOffset, measure, table)) return kTooManySongs;
+  if (!ReadSongTable(view, listAddress, pointerOffset, measure, source.table)) return kTooManySongs;
   if (view.failed) return kReadInputError;
   return nullptr;
 }

@@ -21,10 +21,17 @@ void ShowPlayers(const SongTable& table);
 // as sonvault-point asks of the list it moves the game from.
 bool ListInImage(uint32_t listAddress, uint64_t imageSize);
 
-// Finds the song list of the open image and reads its songs through view into table, measuring
-// each song's move when measure is set; the error line when it cannot, else nullptr. The image
-// stays open.
-const char* ReadSourceSongs(std::FILE* image, bool measure, ImageView& view, SongTable& table);
+// The source's songs and the view they were read through: large, so one per process, off the
+// stack, whichever run it is.
+struct SourceSongs {
+  SongTable table;
+  ImageView view;
+};
+
+// Finds the song list of the open image and reads its songs through source.view into
+// source.table, measuring each song's move when measure is set; the error line when it cannot,
+// else nullptr. The image stays open.
+const char* ReadSourceSongs(std::FILE* image, bool measure, SourceSongs& source);
 
 // Seconds as m:ss.
 void FormatTime(uint32_t seconds, char* time, size_t size);

@@ -46,7 +46,6 @@ constexpr char kWavOption[] = "--wav";
 
 // The tables of both images and the run's working lists, off the stack.
 struct Run {
-  SongTable source;
   SongTable target;
   Move moves[kMaxMoves];
   uint32_t moveCount;
@@ -54,10 +53,10 @@ struct Run {
   uint32_t copyOf[kMaxMoves];   // per move: its song's entry in the copy's list
   uint32_t headers[kMaxMoves];  // per entry of the copy's list: its song header's copy
   ReferenceList words;          // the words rewritten below the target's old end
-  ImageView sourceView;         // read as needed, never whole
   ImageView targetView;
 };
 Run gRun;
+SourceSongs gSource;
 
 // Reads, checks and numbers the moves; the error line when they cannot be made.
 const char* ReadMoves(int argc, char** argv, char* error, size_t size) {
@@ -74,10 +73,10 @@ const char* ReadMoves(int argc, char** argv, char* error, size_t size) {
                     argv[i]);
       return error;
     }
-    if (move.source >= run.source.count) {
+    if (move.source >= gSource.table.count) {
       std::snprintf(error, size, "Error: the source has no song %u (its songs are 0 to %u)",
-                    move.source, run.source.count - 1);
-      if (run.source.count == 0) std::snprintf(error, size, "Error: the source has no songs");
+                    move.source, gSource.table.count - 1);
+      if (gSource.table.count == 0) std::snprintf(error, size, "Error: the source has no songs");
       return error;
     }
     if (move.added) {
@@ -97,7 +96,7 @@ const char* ReadMoves(int argc, char** argv, char* error, size_t size) {
     }
     if (move.player == kNoPlayer) {
       move.player =
-          PlayerOf(move.added ? run.source.songs[move.source] : run.target.songs[move.place]);
+          PlayerOf(move.added ? gSource.table.songs[move.source] : run.target.songs[move.place]);
     }
     if (run.target.playerTable != 0 && move.player >= run.target.playerCount) {
       std::snprintf(error, size, "Error: the target has no player %u (its players are 0 to %u)",
@@ -125,10 +124,10 @@ void ShowMoves(uint32_t sourceList) {
   std::puts("Moves:");
   for (uint32_t k = 0; k < run.moveCount; ++k) {
     const Move& move = run.moves[k];
-    const SongInfo& song = run.source.songs[move.source];
+    const SongInfo& song = gSource.table.songs[move.source];
     one.songs[0] = move.source;
     uint32_t bytes = 0;
-    MeasureSongs(gRun.sourceView, sourceList, &one, bytes);
+    MeasureSongs(gSource.view, sourceList, &one, bytes);
     std::printf("  song %u (%u %s, %u bytes) %s song %u, player %u", move.source, song.tracks,
                 Plural(song.tracks, "track", "tracks"), bytes,
                 move.added ? "is added as" : "replaces", move.place, move.player);
@@ -140,7 +139,7 @@ void ShowMoves(uint32_t sourceList) {
   }
   for (uint32_t k = 0; k < run.moveCount && run.target.playerTable != 0; ++k) {
     const Move& move = run.moves[k];
-    const uint32_t tracks = run.source.songs[move.source].tracks;
+    const uint32_t tracks = gSource.table.songs[move.source].tracks;
     const uint32_t plays = run.target.playerTracks[move.player];
     if (tracks <= plays) continue;
     std::printf(
@@ -173,7 +172,7 @@ bool WriteSongList(std::FILE* target, uint32_t from, uint32_t listAt) {
     const Move& move = run.moves[m];
     if (!move.added) continue;
     WriteU32(target, headers[run.copyOf[m]]);
-    WriteU32(target, (run.source.songs[move.source].second & 0xFFFF0000) | move.player);
+    WriteU32(target, (gSource.table.songs[move.source].second & 0xFFFF0000) | move.player);
   }
   WriteU32(target, 0);
   WriteU32(target, 0);
@@ -247,24 +246,14 @@ bool RewritesCollide(uint64_t pointerOffset, uint64_t oldSize) {
 
 int MoveSongs(std::FILE* source, int argc, char** argv) {
   Run& run = gRun;
+  if (const char* line = ReadSourceSongs(source, false, gSource)) {
+    return CloseAndFinish(source, line, kFailure);
+  }
+  const uint32_t sourceList = gSource.table.listAddress;
   uint64_t pointerOffset = 0;
   bool readFailed = false;
-  const uint32_t sourceList = LocateAudioData(source, &pointerOffset, &readFailed);
-  if (sourceList == 0) {
-    return CloseAndFinish(source, readFailed ? kReadInputError : kNotFound, kFailure);
-  }
-  if (!OpenImageView(run.sourceView, source)) {
-    return CloseAndFinish(source, kReadInputError, kFailure);
-  }
-  if (!ListInImage(sourceList, run.sourceView.size)) {
-    return CloseAndFinish(source, kNotFound, kFailure);
-  }
-  if (!ReadSongTable(run.sourceView, sourceList, pointerOffset, false, run.source)) {
-    return CloseAndFinish(source, kTooManySongs, kFailure);
-  }
-  if (run.sourceView.failed) return CloseAndFinish(source, kReadInputError, kFailure);
   std::printf("Input File: %s\n", argv[1]);
-  ShowSongList(run.source);
+  ShowSongList(gSource.table);
   std::puts("");
 
   Destination destination;
@@ -298,8 +287,8 @@ int MoveSongs(std::FILE* source, int argc, char** argv) {
   // The new list must stay one that sonvault-songs itself can read.
   if (run.target.count + added > kMaxSongs) return refuse(kTooManySongs);
   uint32_t bytes = 0;
-  const TransferResult measured = MeasureSongs(run.sourceView, sourceList, &run.selection, bytes);
-  if (run.sourceView.failed) return refuse(kReadInputError);
+  const TransferResult measured = MeasureSongs(gSource.view, sourceList, &run.selection, bytes);
+  if (gSource.view.failed) return refuse(kReadInputError);
   if (measured != TransferResult::kOk) return refuse(TransferErrorMessage(measured));
   const uint64_t baseOffset = CopyOffset(destination.oldSize, added);
   if (baseOffset >= kWindowSize) return refuse(kWindowError);
@@ -388,7 +377,7 @@ int RunSonvaultSongs(int argc, char** argv) {
   if (argc <= 1) return Finish(kUsage, kFailure);
   std::FILE* source = OpenRegularFile(argv[1], "rb");
   if (source == nullptr) return Finish(kOpenInputError, kFailure);
-  if (argc == 2) return ListSongs(source, argv[1]);
-  if (std::strcmp(argv[2], kWavOption) == 0) return RenderSongs(source, argc, argv);
+  if (argc == 2) return ListSongs(source, argv[1], gSource);
+  if (std::strcmp(argv[2], kWavOption) == 0) return RenderSongs(source, argc, argv, gSource);
   return MoveSongs(source, argc, argv);
 }

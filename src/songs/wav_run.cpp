@@ -24,8 +24,6 @@ constexpr char kNoSongsToRender[] =
 
 // Off the stack.
 struct RenderRun {
-  SongTable table;
-  ImageView view;
   ImageBytes bytes;  // the voices play from the whole image in memory
   bool chosen[kMaxSongs];
   Renderer renderer;
@@ -101,9 +99,9 @@ const char* StartError(SongStart start) {
 
 }  // namespace
 
-int RenderSongs(std::FILE* image, int argc, char** argv) {
-  SongTable& table = gRender.table;
-  if (const char* line = ReadSourceSongs(image, false, gRender.view, table)) {
+int RenderSongs(std::FILE* image, int argc, char** argv, SourceSongs& source) {
+  SongTable& table = source.table;
+  if (const char* line = ReadSourceSongs(image, false, source)) {
     return CloseAndFinish(image, line, kFailure);
   }
   // The voices play from the whole image in memory.

@@ -6,6 +6,8 @@
 
 #include <cstdio>
 
-// Renders the songs argv[3...] name of the open image argv[1], closes it and reads one character;
-// 0 when every one was written, 1 after an error line.
-int RenderSongs(std::FILE* image, int argc, char** argv);
+#include "songs/song_dialogue.h"
+
+// Renders the songs argv[3...] name of the open image argv[1], read into source, closes it and
+// reads one character; 0 when every one was written, 1 after an error line.
+int RenderSongs(std::FILE* image, int argc, char** argv, SourceSongs& source);
