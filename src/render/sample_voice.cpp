@@ -5,7 +5,7 @@ namespace {
 constexpr uint32_t kHeaderSize = 16;
 constexpr uint32_t kBlockSamples = 64;
 constexpr uint32_t kBlockBytes = 33;
-constexpr uint8_t kWaveLoops = 0x40;  // in the header's fourth byte
+constexpr uint8_t kWaveLoops = 0xC0;  // in the header's fourth byte: either bit loops
 // A fixed-frequency sample plays at the mixing rate of the game's code; the data holds its own
 // rate in the frequency word, and where that is implausible the engine's common rate stands in.
 constexpr uint32_t kCommonMixingRate = 13379;

@@ -1,7 +1,7 @@
 // The engine's DirectSound voices: an 8-bit signed sample played at a pitch, under an envelope
 // stepped once per video frame, mixed at 48000 Hz.
 // A sample is a 16-byte header and its data: a halfword type (non-zero: compressed, when the
-// tone asks for it), a halfword whose bit 0x4000 loops it, the frequency word (the rate of the
+// tone asks for it), a halfword whose bits 0xC000 loop it, the frequency word (the rate of the
 // sample's middle C, times 1024), the loop start and the size, both in samples. Plain data is one
 // signed byte a sample; compressed data is 33 bytes per 64 samples: the first sample's value,
 // then a step index in the low half of the next byte and two in each byte after it, high first.

@@ -199,6 +199,20 @@ TEST(Renderer, SamplesPlayPlainCompressedAndReversed) {
   }
 }
 
+TEST(Renderer, EitherLoopBitOfTheSampleHeaderLoopsIt) {
+  // The 32-sample square at 440 Hz lasts 32 / 14080 s, 109 output samples, unless it loops; then
+  // it sounds for the note's 96 frames.
+  const uint32_t words[] = {0x40000000, 0x80000000, 0};
+  for (const uint32_t word0 : words) {
+    SCOPED_TRACE(word0);
+    ImageBuilder image(SongBuilder({kVoice, 0, kVolume, 127, kN96, 69, 127, kW96, kFine},
+                                   {{ToneWord(0), kSample, kFull}}));
+    image.PutSample(kSample, 32, SquareWave(), word0, kSquareRate, 0);
+    const double last = static_cast<double>(Sounding(Render(image.bytes())).last);
+    EXPECT_NEAR(last, word0 != 0 ? 96 * kSamplesPerFrame : 109, word0 != 0 ? kSamplesPerFrame : 2);
+  }
+}
+
 TEST(Renderer, EnvelopeAttacksAndReleasesOnTheEngineFrames) {
   // Attack 64 a frame: 64, 128, 192, then 255 from frame 4. The gate ends at frame 25; release
   // 128 halves the level each frame from there until it falls to nothing.
