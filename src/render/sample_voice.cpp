@@ -25,7 +25,8 @@ bool StartSample(SampleVoice& voice, ImageSpan image) {
   if (voice.size == 0 || bytes > image.size) return false;
   if (!Holds(image, voice.wave + kHeaderSize, static_cast<uint32_t>(bytes))) return false;
   voice.data = FileOffset(voice.wave + kHeaderSize);
-  voice.position = 0;
+  if (voice.startOffset >= voice.size) return false;
+  voice.position = uint64_t{voice.startOffset} << 32;
   voice.decodedBlock = -1;
   return true;
 }

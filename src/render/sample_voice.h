@@ -42,8 +42,9 @@ struct SampleVoice {
   uint8_t envelopeLeft = 0;
   uint8_t echoVolume = 0;
   uint8_t echoLength = 0;
-  uint32_t wave = 0;       // the sample header's address
-  uint32_t frequency = 0;  // the playing rate in Hz (MidiKeyToFreq)
+  uint32_t wave = 0;         // the sample header's address
+  uint32_t frequency = 0;    // the playing rate in Hz (MidiKeyToFreq)
+  uint32_t startOffset = 0;  // the first sample played
 
   // Set when the voice starts.
   uint32_t data = 0;  // file offset of the sample data

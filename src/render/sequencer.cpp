@@ -97,6 +97,8 @@ bool RunCommand(Sequencer& s, int trackIndex) {
           return true;
         }
         case 13:
+          if (!Holds(s.image, track.command, 4)) return false;
+          track.sampleStart = WordAt(s.image, track.command);
           track.command += 4;
           return true;
         default:

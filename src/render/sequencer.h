@@ -39,9 +39,10 @@ struct Track {
   uint32_t command = 0;  // the address of the next byte
   uint32_t patterns[3] = {};
   Tone tone;
-  int8_t firstVoice = -1;  // the newest voice of the track, the head of its chain
-  uint32_t loops = 0;      // jumps back made
-  uint16_t timer = 0;      // the extended wait's count
+  int8_t firstVoice = -1;    // the newest voice of the track, the head of its chain
+  uint32_t loops = 0;        // jumps back made
+  uint16_t timer = 0;        // the extended wait's count
+  uint32_t sampleStart = 0;  // where the track's samples start playing, in samples
 };
 
 // The engine's per-voice bookkeeping, for sample and PSG voices alike.

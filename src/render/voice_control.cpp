@@ -276,6 +276,7 @@ void PlayNote(Sequencer& s, int trackIndex, uint8_t length) {
     SampleVoice& sample = s.samples[voice];
     sample.type = tone.type;
     sample.wave = tone.data;
+    sample.startOffset = track.sampleStart;
     sample.attack = attack;
     sample.decay = decay;
     sample.sustain = sustain;

@@ -213,6 +213,25 @@ TEST(Renderer, EitherLoopBitOfTheSampleHeaderLoopsIt) {
   }
 }
 
+TEST(Renderer, ExtendedCommandSetsWhereTheTracksSamplesStart) {
+  // The one-shot 32-sample square at 440 Hz lasts 109 output samples; started at its sample 16,
+  // 16 samples: 16 / 14080 s, 55 output samples.
+  struct Row {
+    Bytes start;
+    double last;
+  };
+  const Row rows[] = {{{}, 109}, {{0xCD, 0x0D, 16, 0, 0, 0}, 55}};
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.last);
+    Bytes track = {kVoice, 0, kVolume, 127};
+    track.insert(track.end(), row.start.begin(), row.start.end());
+    track.insert(track.end(), {kN96, 69, 127, kW96, kFine});
+    ImageBuilder image(SongBuilder(track, {{ToneWord(0), kSample, kFull}}));
+    image.PutSample(kSample, 32, SquareWave(), 0, kSquareRate, 0);
+    EXPECT_NEAR(static_cast<double>(Sounding(Render(image.bytes())).last), row.last, 2);
+  }
+}
+
 TEST(Renderer, EnvelopeAttacksAndReleasesOnTheEngineFrames) {
   // Attack 64 a frame: 64, 128, 192, then 255 from frame 4. The gate ends at frame 25; release
   // 128 halves the level each frame from there until it falls to nothing.
