@@ -11,6 +11,7 @@
 #include "image/address.h"
 #include "image/audio_locator.h"
 #include "image_builder.h"
+#include "track_commands.h"
 
 namespace {
 
@@ -28,11 +29,6 @@ constexpr uint32_t kLargeSampleSize = 0x120000;  // one sample over 1 MiB: the n
 constexpr uint32_t kWaveTables = 48;
 constexpr uint32_t kKeyMaps = 80;
 constexpr uint32_t kMinSampleBytes = 6 << 20;
-
-constexpr uint8_t kTrackEnd = 0xB1;
-constexpr uint8_t kGoto = 0xB2;
-constexpr uint8_t kPatternCall = 0xB3;
-constexpr uint8_t kReturn = 0xB4;
 
 constexpr uint32_t A(uint32_t offset) { return kCartridgeBase + offset; }
 
@@ -92,7 +88,7 @@ class Picker {
 // An event byte that the copy passes through unchanged (never an end or address command).
 uint8_t EventByte(Rng& rng) {
   uint32_t v = rng.Below(253);
-  if (v >= kTrackEnd) v += 3;
+  if (v >= kFine) v += 3;
   return static_cast<uint8_t>(v);
 }
 
@@ -111,7 +107,7 @@ Bytes Track(uint32_t address, Rng& rng) {
   t.push_back(kGoto);
   AppendWord(t, body);
   for (uint32_t i = 0; i < patternLength; ++i) t.push_back(EventByte(rng));
-  t.push_back(kReturn);
+  t.push_back(kPatternEnd);
   const uint32_t calls = rng.Between(1, 4);
   for (uint32_t c = 0; c < calls; ++c) {
     const uint32_t events = rng.Between(20, 200);
@@ -121,7 +117,7 @@ Bytes Track(uint32_t address, Rng& rng) {
   }
   t.push_back(kGoto);
   AppendWord(t, body);
-  t.push_back(kTrackEnd);
+  t.push_back(kFine);
   return t;
 }
 

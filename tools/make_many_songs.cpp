@@ -12,6 +12,7 @@
 
 #include "image/address.h"
 #include "image_builder.h"
+#include "track_commands.h"
 
 namespace {
 
@@ -21,12 +22,6 @@ constexpr uint32_t kSongList = 0x400;
 constexpr uint32_t kMaxSongCount = 4000;
 constexpr uint32_t kMaxPlayerCount = 16;
 
-constexpr uint8_t kFine = 0xB1;
-constexpr uint8_t kGoto = 0xB2;
-constexpr uint8_t kTempo = 0xBB;
-constexpr uint8_t kVoice = 0xBD;
-constexpr uint8_t kVolume = 0xBE;
-constexpr uint8_t kPan = 0xBF;
 constexpr uint8_t kNote24 = 0xE7;  // a note of 24 ticks, then its key and velocity
 constexpr uint8_t kNote48 = 0xEF;
 constexpr uint8_t kWait24 = 0x98;

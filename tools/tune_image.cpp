@@ -1,5 +1,7 @@
 #include "tune_image.h"
 
+#include "track_commands.h"
+
 namespace {
 
 constexpr uint32_t A(uint32_t offset) { return 0x08000000 + offset; }
@@ -13,18 +15,6 @@ constexpr uint32_t kBars = 60;
 constexpr uint32_t kPeriodRate = 17145896;
 constexpr uint32_t kDrumRate = 13379 * 1024;
 
-enum : uint8_t {
-  kFine = 0xB1,
-  kGoto = 0xB2,
-  kTempo = 0xBB,
-  kVoice = 0xBD,
-  kVolume = 0xBE,
-  kPan = 0xBF,
-  kLfoSpeed = 0xC2,
-  kModulation = 0xC4,
-  kEot = 0xCE,
-  kTie = 0xCF,
-};
 constexpr uint8_t Note(uint8_t ticks) {  // N6, N12, N24, N48 and N96
   return ticks == 6 ? 0xD5 : ticks == 12 ? 0xDB : ticks == 24 ? 0xE7 : ticks == 48 ? 0xEF : 0xFF;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "image_builder.h"
+#include "track_commands.h"
 
 namespace {
 
@@ -18,8 +19,6 @@ constexpr uint32_t kSquareRate = 8572948;  // 8372.02 Hz * 1024
 constexpr uint32_t kLoops = 0x40000000;    // the header's loop bit
 constexpr uint32_t kFull = 0x00FF00FF;     // attack 255, decay 0, sustain 255, release 0
 
-constexpr uint8_t kVoice = 0xBD, kVolume = 0xBE, kGoto = 0xB2, kFine = 0xB1, kTie = 0xCF;
-constexpr uint8_t kEot = 0xCE;
 constexpr uint8_t kN96 = 0xFF, kN24 = 0xE7, kW96 = 0xB0, kW24 = 0x98, kW4 = 0x84;
 
 // 48000 / 59.7275 samples a frame.
