@@ -157,6 +157,7 @@ TEST(Destination, EveryFailedCallEndsTheRunCleanly) {
       {SONVAULT_POINT_EXE, "demo.gba 0x08000408"},
       {SONVAULT_SONGS_EXE, "demo.gba"},
       {SONVAULT_SONGS_EXE, "demo.gba demo.gba 0=1 3=new"},
+      {SONVAULT_SONGS_EXE, "demo.gba --wav 0"},
   };
   TempDir io;
   WriteFile(io / "typed", "y\n\n");

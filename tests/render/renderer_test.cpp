@@ -143,6 +143,12 @@ TEST(Renderer, LoopedSongPlaysItsLoopTwiceThenFadesOverFiveSeconds) {
       MeasureSong({image.data(), static_cast<uint32_t>(image.size())}, kHeader, budget);
   EXPECT_EQ(pass.kind, PassKind::kLoops);
   EXPECT_EQ(pass.frames, 25u);
+  // The commands a pass ran come off the listing's budget; a budget they exceed measures nothing.
+  EXPECT_LT(budget, 1000u);
+  budget = 3;
+  EXPECT_EQ(MeasureSong({image.data(), static_cast<uint32_t>(image.size())}, kHeader, budget).kind,
+            PassKind::kUnmeasured);
+  EXPECT_EQ(budget, 0u);
   const std::vector<int16_t> out = Render(image);
   EXPECT_NEAR(static_cast<double>(out.size() / 2), 48 * kSamplesPerFrame + 5 * 48000,
               kSamplesPerFrame);
